@@ -1,0 +1,65 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+// The one serial port to the supply, fixed at 1200 baud, 8N1, no flow control,
+// raw bytes. Field and operation names follow the serial control the panel
+// was designed around: CommPort, PortOpen, DTREnable, Output, Input, OnComm.
+//
+// Everything runs on the thread that owns the channel (the window's event
+// thread): writes are queued and never wait for the line.
+class SerialChannel : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kNotifyThreshold = 30;
+    static constexpr int kReceiveQueue = 1024;
+    static constexpr int kTransmitQueue = 512;
+
+    explicit SerialChannel(QObject *parent = nullptr);
+    ~SerialChannel() override;
+
+    // Device path of port 1 or 2: /dev/ttyS0 and /dev/ttyS1, unless
+    // KORVALE_COMM1 / KORVALE_COMM2 name another device.
+    static QString devicePath(int port);
+
+    int CommPort() const { return m_commPort; }
+    void setCommPort(int port);
+
+    bool PortOpen() const;
+    // Opening can fail; the port then stays closed and openFailed() tells why.
+    // Closing discards whatever waits in either queue.
+    void setPortOpen(bool open);
+
+    bool DTREnable() const { return m_dtrEnable; }
+    void setDTREnable(bool enable);
+
+    // Queues the block whole or not at all: it is dropped (false) when no port
+    // is open or when it would not fit in the transmit queue.
+    bool Output(QByteArrayView bytes);
+
+    // Takes every byte waiting, possibly none.
+    QByteArray Input();
+
+signals:
+    // Raised when 30 or more bytes are waiting, and never while no port is open.
+    void OnComm();
+    // `reason` is meant for the operator: what went wrong and what to do.
+    void openFailed(int port, const QString &device, const QString &reason);
+    // The device went away while open; the port has been closed and released.
+    void deviceLost(int port, const QString &device, const QString &reason);
+
+private:
+    void onReadyRead();
+    void onErrorOccurred(QSerialPort::SerialPortError error);
+    void dropLostDevice();
+
+    QSerialPort m_port;
+    int m_commPort = 1;
+    bool m_dtrEnable = false;
+    bool m_lost = false;
+};
