@@ -19,7 +19,8 @@ namespace korvale {
 inline constexpr std::size_t kCommandFrameSize = 4;
 using CommandFrame = std::array<std::uint8_t, kCommandFrameSize>;
 
-enum class FrameKind : std::uint8_t {
+enum class FrameKind : std::uint8_t
+{
     Key = 0xAA,
     NumberUp = 0x55,   // right arrow
     NumberDown = 0xCC, // left arrow

@@ -4,8 +4,14 @@
 namespace korvale {
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
 
 std::string_view trimmed(std::string_view text)
 {
@@ -54,7 +60,8 @@ std::optional<std::uint8_t> parseFrameNumber(std::string_view text)
     if (digits == 0 || i != text.size())
         return std::nullopt;
 
-    const bool roundUp = firstFraction > 5 || (firstFraction == 5 && (restNonZero || whole % 2 == 1));
+    const bool roundUp =
+        firstFraction > 5 || (firstFraction == 5 && (restNonZero || whole % 2 == 1));
     const unsigned rounded = whole + (roundUp ? 1 : 0);
     if (negative && rounded != 0)
         return std::nullopt;

@@ -97,13 +97,20 @@ std::string_view StatusReadings::text(int reading) const
 {
     auto view = [](const auto &chars) { return std::string_view(chars.data(), chars.size()); };
     switch (reading) {
-    case 1: return view(Reading1);
-    case 2: return view(Reading2);
-    case 3: return view(Reading3);
-    case 4: return view(Reading4);
-    case 5: return view(Reading5);
-    case 6: return view(Reading6);
-    default: return {};
+    case 1:
+        return view(Reading1);
+    case 2:
+        return view(Reading2);
+    case 3:
+        return view(Reading3);
+    case 4:
+        return view(Reading4);
+    case 5:
+        return view(Reading5);
+    case 6:
+        return view(Reading6);
+    default:
+        return {};
     }
 }
 

@@ -52,9 +52,9 @@ private slots:
 void TestProtocol::keyFrames()
 {
     const std::map<int, std::optional<std::uint8_t>> expected = {
-        {1, 0x00}, {4, 0x01}, {7, 0x02}, {2, 0x04}, {5, 0x05}, {8, 0x06}, {3, 0x08},
-        {6, 0x09}, {10, 0x0C}, {9, std::nullopt}, {11, std::nullopt}, {12, std::nullopt},
-        {0, std::nullopt}};
+        {1, 0x00},          {4, 0x01},          {7, 0x02},        {2, 0x04},  {5, 0x05},
+        {8, 0x06},          {3, 0x08},          {6, 0x09},        {10, 0x0C}, {9, std::nullopt},
+        {11, std::nullopt}, {12, std::nullopt}, {0, std::nullopt}};
     for (const auto &[command, code] : expected)
         QCOMPARE(keyCodeOfCommand(command), code);
 
@@ -145,9 +145,9 @@ void TestProtocol::readings_data()
     QTest::newRow("worked examples")
         << payload({0x04, 0xD2, 0x13, 0x88, 0x12, 0x34, 0x00, 0x19, 0x01, 0xF4, 0x20, 0x00, 0x5A})
         << "12.34 5.000 123.4 00 0.50 200" << 0x5A;
-    QTest::newRow("small values")
-        << payload({0x00, 0x05, 0x00, 0x7B, 0x01, 0x00, 0x0F, 0xA0, 0x04, 0xD2, 0x00, 0x50, 0xFF})
-        << "00.05 0.123 010.0 40 1.23 005" << 0xFF;
+    QTest::newRow("small values") << payload({0x00, 0x05, 0x00, 0x7B, 0x01, 0x00, 0x0F, 0xA0, 0x04,
+                                              0xD2, 0x00, 0x50, 0xFF})
+                                  << "00.05 0.123 010.0 40 1.23 005" << 0xFF;
     QTest::newRow("five digits cut by position")
         << payload({0x30, 0x39, 0x30, 0x39, 0x10, 0x05, 0x30, 0x39, 0x30, 0x39, 0x12, 0x34, 0x01})
         << "12.45 1.345 100.5 12 1.23 123" << 0x01;
@@ -179,7 +179,8 @@ void TestProtocol::syncSearch_data()
     const Bytes payload = {0x04, 0xD2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x42};
     QTest::newRow("offset 0") << fromBytes(blockWithFrameAt(0, payload)) << 0;
     QTest::newRow("offset 5") << fromBytes(blockWithFrameAt(5, payload, 0x77)) << 5;
-    QTest::newRow("offset 15, the last that fits") << fromBytes(blockWithFrameAt(15, payload)) << 15;
+    QTest::newRow("offset 15, the last that fits")
+        << fromBytes(blockWithFrameAt(15, payload)) << 15;
     QTest::newRow("offset 16 would read past the block")
         << fromBytes(blockWithFrameAt(16, payload)) << -1;
 
@@ -225,8 +226,8 @@ void TestProtocol::outOfRangeValuesKeepTheirLength()
 {
     // High bytes of 0x80 and more read as unsigned; nibbles above 9 show as
     // their hex digit. Every text keeps the length of its display.
-    const Bytes payload = {0xFF, 0xFF, 0x80, 0x00, 0xAB, 0xCD, 0x80, 0x00,
-                           0xFF, 0xFF, 0xF0, 0x0F, 0x00};
+    const Bytes payload = {0xFF, 0xFF, 0x80, 0x00, 0xAB, 0xCD, 0x80,
+                           0x00, 0xFF, 0xFF, 0xF0, 0x0F, 0x00};
     const auto r = decodeStatusBlock(blockWithFrameAt(0, payload));
     QVERIFY(r);
     QCOMPARE(readingsText(*r), QString("65.35 3.768 ABC.D 32 6.55 F00"));

@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: MIT
+#include "panel/picturebox.h"
+
+#include "panel/artcache.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QPainter>
+
+namespace {
+
+QAccessibleInterface *pictureAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("PictureBox") && object && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Graphic);
+    return nullptr;
+}
+
+} // namespace
+
+PictureBox::PictureBox(const QString &artResource, QWidget *parent)
+    : QWidget(parent), m_art(artResource)
+{
+    static const bool registered = (QAccessible::installFactory(pictureAccessible), true);
+    Q_UNUSED(registered);
+    setFocusPolicy(Qt::NoFocus);
+    // Every picture covers its whole rectangle, so what lies behind it never
+    // needs repainting first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void PictureBox::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.drawPixmap(QPoint(0, 0), renderedArt(m_art, size(), devicePixelRatioF()));
+}
