@@ -61,5 +61,8 @@ private:
     QSerialPort m_port;
     int m_commPort = 1;
     bool m_dtrEnable = false;
+    // Set on the first sign that the device is gone, until the next opening.
     bool m_lost = false;
+    int m_openPort = 0;
+    QString m_openDevice;
 };

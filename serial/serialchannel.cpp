@@ -1,0 +1,154 @@
+// SPDX-License-Identifier: MIT
+#include "serial/serialchannel.h"
+
+#include <QMetaObject>
+
+SerialChannel::SerialChannel(QObject *parent) : QObject(parent)
+{
+    // Qt keeps these and applies them at every open(); nothing here ever
+    // changes them again.
+    m_port.setBaudRate(QSerialPort::Baud1200);
+    m_port.setDataBits(QSerialPort::Data8);
+    m_port.setParity(QSerialPort::NoParity);
+    m_port.setStopBits(QSerialPort::OneStop);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    // Bytes beyond this wait in the kernel until the next take makes room.
+    m_port.setReadBufferSize(kReceiveQueue);
+
+    connect(&m_port, &QSerialPort::readyRead, this, &SerialChannel::onReadyRead);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &SerialChannel::onErrorOccurred);
+}
+
+SerialChannel::~SerialChannel()
+{
+    setPortOpen(false);
+}
+
+QString SerialChannel::devicePath(int port)
+{
+    const QByteArray override = qgetenv(QStringLiteral("KORVALE_COMM%1").arg(port).toLatin1());
+    if (!override.isEmpty())
+        return QString::fromLocal8Bit(override);
+    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
+}
+
+void SerialChannel::setCommPort(int port)
+{
+    m_commPort = port;
+}
+
+bool SerialChannel::PortOpen() const
+{
+    return m_port.isOpen();
+}
+
+void SerialChannel::setPortOpen(bool open)
+{
+    if (!open) {
+        if (!m_port.isOpen())
+            return;
+        // Flushing first also keeps close() from waiting for the kernel to
+        // drain the line at 1200 baud.
+        m_port.clear(QSerialPort::AllDirections);
+        m_port.close();
+        m_openDevice.clear();
+        return;
+    }
+    if (m_port.isOpen())
+        return;
+
+    const int port = m_commPort;
+    const QString device = devicePath(port);
+    m_port.setPortName(device);
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        QString reason;
+        switch (m_port.error()) {
+        case QSerialPort::DeviceNotFoundError:
+            reason = QStringLiteral("no such device");
+            break;
+        case QSerialPort::PermissionError:
+            // Qt reports a busy port (EBUSY or its lock file) this way too.
+            reason = QStringLiteral("permission denied, or another program holds the port (is your "
+                                    "user in the dialout group? log in again after adding it)");
+            break;
+        default:
+            reason = m_port.errorString();
+            break;
+        }
+        m_port.clearError();
+        emit openFailed(port, device, reason);
+        return;
+    }
+    m_lost = false;
+    m_openPort = port;
+    m_openDevice = device;
+    // DTR cannot be set before opening, and a pseudo-terminal has no modem
+    // lines at all: it refuses, yet carries bytes fine.
+    if (m_dtrEnable && !m_port.setDataTerminalReady(true))
+        m_port.clearError();
+    // Whatever the device sent before we listened belongs to nobody.
+    m_port.clear(QSerialPort::AllDirections);
+}
+
+void SerialChannel::setDTREnable(bool enable)
+{
+    m_dtrEnable = enable;
+    if (m_port.isOpen() && !m_lost && !m_port.setDataTerminalReady(enable))
+        m_port.clearError();
+}
+
+bool SerialChannel::Output(QByteArrayView bytes)
+{
+    if (!m_port.isOpen() || m_lost)
+        return false;
+    if (m_port.bytesToWrite() + bytes.size() > kTransmitQueue)
+        return false;
+    // QSerialPort only appends to its buffer here; the event loop sends it.
+    return m_port.write(bytes.data(), bytes.size()) == bytes.size();
+}
+
+QByteArray SerialChannel::Input()
+{
+    if (!m_port.isOpen())
+        return {};
+    return m_port.readAll();
+}
+
+void SerialChannel::onReadyRead()
+{
+    // readyRead comes once per byte on a slow line, so the threshold is
+    // checked against everything waiting, not against what just arrived.
+    if (m_lost || !m_port.isOpen())
+        return;
+    if (m_port.bytesAvailable() >= kNotifyThreshold)
+        emit OnComm();
+}
+
+void SerialChannel::onErrorOccurred(QSerialPort::SerialPortError error)
+{
+    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError)
+        return;
+    if (m_lost || !m_port.isOpen())
+        return;
+    // A vanished device makes QSerialPort repeat this error at full speed
+    // until close(); closing from inside its own notifier is not safe, so
+    // close on the next turn of the event loop.
+    m_lost = true;
+    QMetaObject::invokeMethod(this, &SerialChannel::dropLostDevice, Qt::QueuedConnection);
+}
+
+void SerialChannel::dropLostDevice()
+{
+    // The operator may have closed (or closed and reopened) the port meanwhile.
+    if (!m_lost || !m_port.isOpen())
+        return;
+    const int port = m_openPort;
+    const QString device = m_openDevice;
+    setPortOpen(false);
+    m_port.clearError();
+    // Qt's errorString() is no help here: a hung-up device reads as end of
+    // file and the text is whatever errno held before.
+    emit deviceLost(port, device,
+                    QStringLiteral("the device went away (unplugged, switched off or its other end "
+                                   "closed); reconnect it, then pick the port again"));
+}
