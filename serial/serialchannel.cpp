@@ -64,7 +64,9 @@ void SerialChannel::setPortOpen(bool open)
         QString reason;
         switch (m_port.error()) {
         case QSerialPort::DeviceNotFoundError:
-            reason = QStringLiteral("no such device");
+            reason = QStringLiteral("no such device (connect the adapter, or set KORVALE_COMM%1 "
+                                    "to its path, such as /dev/ttyUSB0)")
+                         .arg(port);
             break;
         case QSerialPort::PermissionError:
             // Qt reports a busy port (EBUSY or its lock file) this way too.
