@@ -16,8 +16,7 @@ void PortNotice::openFailed(int port, const QString &device, const QString &reas
 void PortNotice::deviceLost(int port, const QString &device, const QString &reason)
 {
     tell(QStringLiteral("comm%1 lost").arg(port),
-         QStringLiteral("comm%1 (%2) stopped working and was closed: %3. "
-                        "Pick the port again from COMMPORT once the device is back.")
+         QStringLiteral("comm%1 (%2) stopped working and was closed: %3.")
              .arg(port)
              .arg(device, reason));
 }

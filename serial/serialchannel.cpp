@@ -150,7 +150,8 @@ void SerialChannel::dropLostDevice()
     m_port.clearError();
     // Qt's errorString() is no help here: a hung-up device reads as end of
     // file and the text is whatever errno held before.
-    emit deviceLost(port, device,
-                    QStringLiteral("the device went away (unplugged, switched off or its other end "
-                                   "closed); reconnect it, then pick the port again"));
+    emit deviceLost(
+        port, device,
+        QStringLiteral("the device went away (unplugged, switched off or its other end "
+                       "closed); reconnect it, then pick the port again from COMMPORT"));
 }
