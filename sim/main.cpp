@@ -1,0 +1,298 @@
+// SPDX-License-Identifier: MIT
+// korvale-sim: one thread, one poll() loop. Every wake-up has a deadline (the
+// next frame, the next paced byte, the hang-up) or a readable descriptor, so
+// the process sleeps in poll() whenever there is nothing to do.
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <optional>
+#include <poll.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "protocol/statusframe.h"
+#include "sim/commandreader.h"
+#include "sim/devicelink.h"
+#include "sim/faults.h"
+#include "sim/options.h"
+#include "sim/pty.h"
+#include "sim/supplymodel.h"
+
+using namespace korvale;
+using namespace korvale::sim;
+using Clock = std::chrono::steady_clock;
+using std::chrono::microseconds;
+using std::chrono::milliseconds;
+
+namespace {
+
+// 1200 baud, ten bits a byte with start and stop bit.
+constexpr microseconds kByteTime{8333};
+
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+bool installSignalPipe()
+{
+    if (::pipe2(g_signalPipe, O_NONBLOCK | O_CLOEXEC) != 0)
+        return false;
+    struct sigaction action
+    {
+    };
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    // A reader of our stdout that went away must not end the simulator.
+    std::signal(SIGPIPE, SIG_IGN);
+    return true;
+}
+
+class Simulator
+{
+public:
+    explicit Simulator(const Options &options)
+        : m_options(options), m_model(options.loadOhms), m_faults(options.faults)
+    {
+        m_model.setOvertemp(options.overtemp);
+        if (!options.linkPath.empty())
+            m_link.emplace(options.linkPath);
+    }
+
+    int run();
+
+private:
+    bool openLine();
+    void hangUp(Clock::time_point now);
+    void sendDueFrame(Clock::time_point now);
+    void transmit(Clock::time_point now);
+    void receive(Clock::time_point now);
+    int pollTimeoutMs(Clock::time_point now) const;
+
+    Options m_options;
+    SupplyModel m_model;
+    FaultInjector m_faults;
+    CommandReader m_reader;
+    PseudoTerminal m_pty;
+    std::optional<DeviceLink> m_link;
+
+    Clock::time_point m_nextFrameAt;
+    std::optional<Clock::time_point> m_silentUntil;
+    std::optional<Clock::time_point> m_hangupAt;
+    std::optional<Clock::time_point> m_reopenAt;
+    // The master reported a hang-up or an error: leave it out of poll() until
+    // then, or poll() would return at once, again and again.
+    std::optional<Clock::time_point> m_masterQuietUntil;
+
+    std::vector<std::uint8_t> m_pending; // the block on its way out
+    std::size_t m_sent = 0;
+    Clock::time_point m_nextByteAt;
+};
+
+bool Simulator::openLine()
+{
+    std::string error;
+    if (!m_pty.open(&error)) {
+        std::fprintf(stderr, "korvale-sim: cannot open a pseudo-terminal: %s\n", error.c_str());
+        return false;
+    }
+    // Link first: the printed line tells a waiting client that both are ready.
+    if (m_link && !m_link->pointTo(m_pty.serialPath(), &error)) {
+        std::fprintf(stderr, "korvale-sim: cannot make the link: %s\n", error.c_str());
+        return false;
+    }
+    std::printf("%s\n", m_pty.serialPath().c_str());
+    std::fflush(stdout);
+    return true;
+}
+
+void Simulator::hangUp(Clock::time_point now)
+{
+    std::fprintf(stderr, "korvale-sim: hanging up %s for %d ms\n", m_pty.serialPath().c_str(),
+                 m_options.hangupForMs);
+    m_pty.close();
+    m_reader.reset();
+    m_pending.clear();
+    m_masterQuietUntil.reset();
+    m_reopenAt = now + milliseconds(m_options.hangupForMs);
+}
+
+void Simulator::sendDueFrame(Clock::time_point now)
+{
+    if (now < m_nextFrameAt)
+        return;
+    // After a stall, go on from now rather than catching up with a burst.
+    m_nextFrameAt += milliseconds(m_options.periodMs);
+    if (m_nextFrameAt <= now)
+        m_nextFrameAt = now + milliseconds(m_options.periodMs);
+
+    if (m_silentUntil && now < *m_silentUntil)
+        return;
+    m_silentUntil.reset();
+    // A period shorter than a paced frame: the line is still busy, skip one.
+    if (!m_pty.isOpen() || m_sent < m_pending.size())
+        return;
+
+    Block block = m_faults.next(encodeStatusFrame(m_model.statusValues()));
+    if (block.kind == BlockKind::Silence) {
+        m_silentUntil = now + milliseconds(m_options.faults.silenceMs);
+        return;
+    }
+    // Bytes from earlier frames still unread mean nobody is listening, or a
+    // reader too slow for this period: they are stale, and keeping them would
+    // hand the next client a heap of old frames.
+    if (m_pty.unreadAtSerialEnd() >= kStatusFrameSize)
+        m_pty.discardUnread();
+    m_pending = std::move(block.bytes);
+    m_sent = 0;
+    m_nextByteAt = now;
+}
+
+void Simulator::transmit(Clock::time_point now)
+{
+    if (!m_pty.isOpen())
+        return;
+    while (m_sent < m_pending.size() && (!m_options.pace || now >= m_nextByteAt)) {
+        const std::size_t count = m_options.pace ? 1 : m_pending.size() - m_sent;
+        const long taken = m_pty.write(std::span(m_pending).subspan(m_sent, count));
+        if (taken <= 0) {
+            // The line is full (or broken): drop the rest of this block.
+            m_sent = m_pending.size();
+            break;
+        }
+        m_sent += std::size_t(taken);
+        if (!m_options.pace) {
+            m_sent = m_pending.size(); // whatever did not fit is dropped
+            break;
+        }
+        m_nextByteAt += kByteTime;
+    }
+}
+
+void Simulator::receive(Clock::time_point now)
+{
+    std::array<std::uint8_t, 256> buffer{};
+    for (;;) {
+        const long n = m_pty.read(buffer);
+        if (n == 0)
+            return;
+        if (n < 0) {
+            m_masterQuietUntil = now + milliseconds(m_options.periodMs);
+            return;
+        }
+        for (const ReceivedCommand &command :
+             m_reader.feed(std::span(buffer).first(std::size_t(n))))
+            m_model.apply(command);
+    }
+}
+
+int Simulator::pollTimeoutMs(Clock::time_point now) const
+{
+    std::optional<Clock::time_point> next;
+    auto consider = [&](std::optional<Clock::time_point> t) {
+        if (t && (!next || *t < *next))
+            next = t;
+    };
+    if (m_pty.isOpen()) {
+        consider(m_nextFrameAt);
+        if (m_options.pace && m_sent < m_pending.size())
+            consider(m_nextByteAt);
+    }
+    consider(m_hangupAt);
+    consider(m_reopenAt);
+    consider(m_masterQuietUntil);
+    if (!next)
+        return -1;
+    // Round up: a timeout rounded down to 0 before a deadline would spin.
+    const auto wait = std::chrono::ceil<milliseconds>(*next - now).count();
+    return int(std::clamp<long long>(wait, 0, 60 * 60 * 1000));
+}
+
+int Simulator::run()
+{
+    if (!openLine())
+        return 1;
+    const Clock::time_point start = Clock::now();
+    m_nextFrameAt = start;
+    if (m_options.hangupAfterMs > 0)
+        m_hangupAt = start + milliseconds(m_options.hangupAfterMs);
+
+    for (;;) {
+        Clock::time_point now = Clock::now();
+        if (m_hangupAt && now >= *m_hangupAt) {
+            m_hangupAt.reset();
+            hangUp(now);
+        }
+        if (m_reopenAt && now >= *m_reopenAt) {
+            m_reopenAt.reset();
+            if (!openLine())
+                return 1;
+            m_nextFrameAt = now;
+        }
+        if (m_masterQuietUntil && now >= *m_masterQuietUntil)
+            m_masterQuietUntil.reset();
+        if (m_pty.isOpen()) {
+            sendDueFrame(now);
+            transmit(now);
+        }
+
+        std::array<pollfd, 2> fds{};
+        fds[0] = {g_signalPipe[0], POLLIN, 0};
+        nfds_t count = 1;
+        if (m_pty.isOpen() && !m_masterQuietUntil)
+            fds[count++] = {m_pty.masterFd(), POLLIN, 0};
+        const int ready = ::poll(fds.data(), count, pollTimeoutMs(now));
+        if (ready < 0 && errno != EINTR) {
+            std::perror("korvale-sim: poll");
+            return 1;
+        }
+        if (ready <= 0)
+            continue;
+        if (fds[0].revents != 0)
+            return 0;
+        if (count > 1 && fds[1].revents != 0) {
+            now = Clock::now();
+            if (fds[1].revents & POLLIN)
+                receive(now);
+            else
+                m_masterQuietUntil = now + milliseconds(m_options.periodMs);
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const std::vector<std::string_view> arguments(argv + std::min(argc, 1), argv + argc);
+    const ParsedOptions parsed = parseOptions(arguments);
+    switch (parsed.action) {
+    case ParsedOptions::Action::Help:
+        std::fputs(helpText().c_str(), stdout);
+        return 0;
+    case ParsedOptions::Action::Error:
+        std::fprintf(stderr, "korvale-sim: %s\nTry 'korvale-sim --help'.\n", parsed.error.c_str());
+        return 2;
+    case ParsedOptions::Action::Run:
+        break;
+    }
+    if (!installSignalPipe()) {
+        std::perror("korvale-sim: pipe");
+        return 1;
+    }
+    // The link is removed by the simulator's destructor on every way out.
+    Simulator simulator(parsed.options);
+    return simulator.run();
+}
