@@ -15,6 +15,10 @@ SerialChannel::SerialChannel(QObject *parent) : QObject(parent)
     // Bytes beyond this wait in the kernel until the next take makes room.
     m_port.setReadBufferSize(kReceiveQueue);
 
+    m_quiet.setSingleShot(true);
+    m_quiet.setInterval(kFragmentQuietMs);
+    connect(&m_quiet, &QTimer::timeout, this, &SerialChannel::onLineQuiet);
+
     connect(&m_port, &QSerialPort::readyRead, this, &SerialChannel::onReadyRead);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialChannel::onErrorOccurred);
 }
@@ -51,6 +55,7 @@ void SerialChannel::setPortOpen(bool open)
         // drain the line at 1200 baud.
         m_port.clear(QSerialPort::AllDirections);
         m_port.close();
+        m_quiet.stop();
         m_openDevice.clear();
         return;
     }
@@ -122,7 +127,20 @@ void SerialChannel::onReadyRead()
     // checked against everything waiting, not against what just arrived.
     if (m_lost || !m_port.isOpen())
         return;
-    if (m_port.bytesAvailable() >= kNotifyThreshold)
+    if (m_port.bytesAvailable() >= kNotifyThreshold) {
+        m_quiet.stop();
+        emit OnComm();
+    } else {
+        m_quiet.start();
+    }
+}
+
+void SerialChannel::onLineQuiet()
+{
+    if (m_lost || !m_port.isOpen())
+        return;
+    const qint64 waiting = m_port.bytesAvailable();
+    if (waiting > 0 && waiting < kNotifyThreshold)
         emit OnComm();
 }
 

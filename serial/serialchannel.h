@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+#include <QTimer>
 
 // The one serial port to the supply, fixed at 1200 baud, 8N1, no flow control,
 // raw bytes. Field and operation names follow the serial control the panel
@@ -19,6 +20,12 @@ public:
     static constexpr int kNotifyThreshold = 30;
     static constexpr int kReceiveQueue = 1024;
     static constexpr int kTransmitQueue = 512;
+    // A line quiet for this long (12 byte times at 1200 baud) with fewer than
+    // 30 bytes waiting holds only a fragment, such as the tail of a frame that
+    // was on the wire when the port opened. It is handed over as a block of
+    // its own, so that the next frame starts a fresh count instead of every
+    // later block straddling two frames.
+    static constexpr int kFragmentQuietMs = 100;
 
     explicit SerialChannel(QObject *parent = nullptr);
     ~SerialChannel() override;
@@ -46,7 +53,8 @@ public:
     QByteArray Input();
 
 signals:
-    // Raised when 30 or more bytes are waiting, and never while no port is open.
+    // Raised when 30 or more bytes are waiting, or when a fragment has waited
+    // on a quiet line; never while no port is open.
     void OnComm();
     // `reason` is meant for the operator: what went wrong and what to do.
     void openFailed(int port, const QString &device, const QString &reason);
@@ -57,8 +65,10 @@ private:
     void onReadyRead();
     void onErrorOccurred(QSerialPort::SerialPortError error);
     void dropLostDevice();
+    void onLineQuiet();
 
     QSerialPort m_port;
+    QTimer m_quiet;
     int m_commPort = 1;
     bool m_dtrEnable = false;
     // Set on the first sign that the device is gone, until the next opening.

@@ -121,7 +121,9 @@ private slots:
         QTest::addColumn<QList<int>>("bursts");
         QTest::addColumn<QList<int>>("takes");
         QTest::newRow("30 on an idle line") << QList<int>{30} << QList<int>{30};
-        QTest::newRow("29 stay waiting") << QList<int>{29} << QList<int>{};
+        QTest::newRow("29 handed over once the line is quiet") << QList<int>{29} << QList<int>{29};
+        QTest::newRow("a fragment, then a frame on its own")
+            << QList<int>{-12, 30} << QList<int>{12, 30};
         QTest::newRow("20 then 40, one take") << QList<int>{20, 40} << QList<int>{60};
         QTest::newRow("30 trickled byte by byte") << QList<int>(30, 1) << QList<int>{30};
         QTest::newRow("10, 10, 9, then 2") << QList<int>{10, 10, 9, 2} << QList<int>{31};
@@ -140,11 +142,12 @@ private slots:
         QVERIFY(channel.PortOpen());
 
         QByteArray sent;
+        // A negative size is a burst followed by a pause on the line.
         for (int size : bursts) {
-            const QByteArray burst = pattern(size, int(sent.size()));
+            const QByteArray burst = pattern(std::abs(size), int(sent.size()));
             QVERIFY(pty.write(burst));
             sent += burst;
-            QTest::qWait(20);
+            QTest::qWait(size < 0 ? SerialChannel::kFragmentQuietMs + 100 : 20);
         }
         QTest::qWait(150);
 

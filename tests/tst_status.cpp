@@ -73,6 +73,7 @@ private slots:
     void blinkingStopsWhenItsBitIsSet();
     void lowerRankKeepsItsLastVisibility();
     void acceptedFrameThroughTheLine();
+    void aFrameCutByTheOpeningDoesNotMisalignTheNext();
     void rejectedBlocksOnlyHideLockedAndResetTheWatchdog_data();
     void rejectedBlocksOnlyHideLockedAndResetTheWatchdog();
     void watchdogCountsTicks();
@@ -169,6 +170,19 @@ void TestStatus::acceptedFrameThroughTheLine()
     w.send(shifted);
     QCOMPARE(w.panel().label(1)->text(), QString("12.05"));
     QCOMPARE(w.panel().label(1)->size(), QSize(88, 33)); // labels keep their size
+}
+
+void TestStatus::aFrameCutByTheOpeningDoesNotMisalignTheNext()
+{
+    // The port opened while a frame was on the wire: only its last 20 bytes
+    // arrive, then the line rests until the next frame, as at 1200 baud.
+    Wired w;
+    w.send(frame(0x7E).mid(10));
+    QCOMPARE(w.panel().label(1)->text(), QString("00.00"));
+    for (int i = 0; i < 3; ++i) {
+        w.send(frame(0x7E));
+        QCOMPARE(readings(w.panel()), QString("12.34 5.000 123.4 40 0.50 200"));
+    }
 }
 
 void TestStatus::rejectedBlocksOnlyHideLockedAndResetTheWatchdog_data()
