@@ -4,7 +4,7 @@
 // reads, and a long run of frames. The figures go to the test log.
 #include "app/form1.h"
 #include "panel/frontpanel.h"
-#include "ptypair.h"
+#include "wiredform.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -103,49 +103,6 @@ QStringList expectedTexts(const Readings &r)
             t5.left(1) + u'.' + t5.mid(1, 2), t6.left(3)};
 }
 
-QStringList shownTexts(const FrontPanel &panel)
-{
-    QStringList texts;
-    for (int n = 1; n <= 6; ++n)
-        texts << panel.label(n)->text();
-    return texts;
-}
-
-// The window with comm1 opened on a fresh pseudo-terminal, and a count of
-// handled receive notifications (connected after the window's own handler,
-// so the count moves once the handler has run).
-struct Wired
-{
-    PtyPair pty;
-    std::unique_ptr<Form1> form;
-    int handled = 0;
-
-    Wired()
-    {
-        qputenv("KORVALE_COMM1", pty.slavePathBytes());
-        form = std::make_unique<Form1>();
-        QObject::connect(&form->channel(), &SerialChannel::OnComm, [this] { ++handled; });
-        form->comm1()->trigger();
-    }
-    FrontPanel &panel() { return *form->panel(); }
-
-    // Writes one block and turns the event loop until the window has taken
-    // it; false if that did not happen within two seconds.
-    bool deliver(const QByteArray &block)
-    {
-        const int before = handled;
-        if (!pty.write(block))
-            return false;
-        QDeadlineTimer deadline(2000);
-        while (handled == before && !deadline.hasExpired()) {
-            QCoreApplication::processEvents();
-            if (handled == before)
-                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        }
-        return handled > before;
-    }
-};
-
 } // namespace
 
 class TestFaults : public QObject
@@ -161,12 +118,12 @@ private slots:
 
 void TestFaults::floodOfRandomBytes()
 {
-    Wired w;
+    WiredForm w;
     QVERIFY(w.pty.isValid());
     QVERIFY(w.form->channel().PortOpen());
     const Readings settled{1234, 5000, 1234, 25, 500, 2000, 0x7E};
     QVERIFY(w.deliver(statusBlock(settled, 0)));
-    QCOMPARE(shownTexts(w.panel()), expectedTexts(settled));
+    QCOMPARE(w.readings(), expectedTexts(settled));
 
     QElapsedTimer sinceTick;
     qint64 longestGapMs = 0;
@@ -217,7 +174,7 @@ void TestFaults::floodOfRandomBytes()
     QVERIFY(w.deliver(statusBlock(first, 0)));
     QTest::qWait(50);
     QVERIFY(w.deliver(statusBlock(second, 3)));
-    QCOMPARE(shownTexts(w.panel()), expectedTexts(second));
+    QCOMPARE(w.readings(), expectedTexts(second));
     QCOMPARE(w.form->BlinkTarget, 0);
 }
 
@@ -268,7 +225,10 @@ void TestFaults::hangUpsWhileOpen()
     const int before = handled;
     QVERIFY(fresh.write(statusBlock(readings, 0)));
     QTRY_VERIFY_WITH_TIMEOUT(handled > before, 2000);
-    QCOMPARE(shownTexts(*form.panel()), expectedTexts(readings));
+    QStringList shown;
+    for (int n = 1; n <= 6; ++n)
+        shown << form.panel()->label(n)->text();
+    QCOMPARE(shown, expectedTexts(readings));
     QCOMPARE(lost.size(), kHangUps + 1);
 }
 
@@ -282,7 +242,7 @@ void TestFaults::keyPressesWhileNobodyReads_data()
 void TestFaults::keyPressesWhileNobodyReads()
 {
     QFETCH(bool, lineFull);
-    Wired w;
+    WiredForm w;
     w.form->show();
     QVERIFY(w.form->channel().PortOpen());
 
@@ -356,7 +316,7 @@ void TestFaults::keyPressesWhileNobodyReads()
 
 void TestFaults::soakOfFrames()
 {
-    Wired w;
+    WiredForm w;
     QVERIFY(w.pty.isValid());
     QVERIFY(w.form->channel().PortOpen());
 
@@ -389,7 +349,7 @@ void TestFaults::soakOfFrames()
             QFAIL(qPrintable(QStringLiteral("frame %1 was taken as %2 bytes")
                                  .arg(i)
                                  .arg(w.form->RxBlock.size())));
-        const QStringList shown = shownTexts(w.panel());
+        const QStringList shown = w.readings();
         if (shown != expectedTexts(r))
             QFAIL(qPrintable(QStringLiteral("frame %1 shows %2 instead of %3")
                                  .arg(i)

@@ -4,7 +4,7 @@
 #include "app/form1.h"
 #include "panel/frontpanel.h"
 #include "panel/picturebox.h"
-#include "ptypair.h"
+#include "wiredform.h"
 
 #include <QLineEdit>
 #include <QMessageBox>
@@ -21,20 +21,10 @@ QByteArray bytes(std::initializer_list<int> values)
     return out;
 }
 
-// A shown window with comm1 opened on a fresh pseudo-terminal.
-struct Wired
+// Shown, since the bad-entry cue moves the keyboard focus.
+struct Wired : WiredForm
 {
-    PtyPair pty;
-    std::unique_ptr<Form1> form;
-
-    Wired()
-    {
-        qputenv("KORVALE_COMM1", pty.slavePathBytes());
-        form = std::make_unique<Form1>();
-        form->show();
-        form->comm1()->trigger();
-    }
-    void click(int command) { QTest::mouseClick(form->panel()->command(command), Qt::LeftButton); }
+    Wired() { form->show(); }
     QByteArray sent() { return pty.readFor(150); }
 };
 

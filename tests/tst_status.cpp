@@ -5,7 +5,7 @@
 #include "panel/frontpanel.h"
 #include "panel/indicators.h"
 #include "panel/picturebox.h"
-#include "ptypair.h"
+#include "wiredform.h"
 
 #include <QLabel>
 #include <QtTest>
@@ -21,14 +21,6 @@ QByteArray frame(int statusByte)
     return f;
 }
 
-QString readings(const FrontPanel &panel)
-{
-    QStringList texts;
-    for (int n = 1; n <= 6; ++n)
-        texts << panel.label(n)->text();
-    return texts.join(' ');
-}
-
 // Which of Label7..Label16 are shown, as a string of their numbers.
 QString shownIndicators(const FrontPanel &panel)
 {
@@ -38,29 +30,6 @@ QString shownIndicators(const FrontPanel &panel)
             shown << QString::number(n);
     return shown.join(',');
 }
-
-struct Wired
-{
-    PtyPair pty;
-    std::unique_ptr<Form1> form;
-    int notifications = 0;
-
-    Wired()
-    {
-        qputenv("KORVALE_COMM1", pty.slavePathBytes());
-        form = std::make_unique<Form1>();
-        QObject::connect(&form->channel(), &SerialChannel::OnComm, [this] { ++notifications; });
-        form->comm1()->trigger();
-    }
-    FrontPanel &panel() { return *form->panel(); }
-    // Sends bytes and waits until the window has handled them.
-    void send(const QByteArray &bytes)
-    {
-        const int before = notifications;
-        pty.write(bytes);
-        QTRY_VERIFY_WITH_TIMEOUT(notifications > before, 2000);
-    }
-};
 
 } // namespace
 
@@ -158,16 +127,16 @@ void TestStatus::lowerRankKeepsItsLastVisibility()
 
 void TestStatus::acceptedFrameThroughTheLine()
 {
-    Wired w;
+    WiredForm w;
     QByteArray shifted = QByteArray(5, '\x33') + frame(0x56).left(25);
-    w.send(frame(0x56));
-    QCOMPARE(readings(w.panel()), QString("12.34 5.000 123.4 40 0.50 200"));
+    QVERIFY(w.deliver(frame(0x56)));
+    QCOMPARE(w.readings().join(' '), QString("12.34 5.000 123.4 40 0.50 200"));
     QCOMPARE(shownIndicators(w.panel()), QString("8,9,10,12,14,16"));
     QCOMPARE(w.form->BlinkTarget, 9);
 
     // A frame starting at position 5 of its block decodes from there.
     shifted[5 + 3] = char(0xB5); // 0x04B5 = 1205
-    w.send(shifted);
+    QVERIFY(w.deliver(shifted));
     QCOMPARE(w.panel().label(1)->text(), QString("12.05"));
     QCOMPARE(w.panel().label(1)->size(), QSize(88, 33)); // labels keep their size
 }
@@ -176,12 +145,12 @@ void TestStatus::aFrameCutByTheOpeningDoesNotMisalignTheNext()
 {
     // The port opened while a frame was on the wire: only its last 20 bytes
     // arrive, then the line rests until the next frame, as at 1200 baud.
-    Wired w;
-    w.send(frame(0x7E).mid(10));
+    WiredForm w;
+    QVERIFY(w.deliver(frame(0x7E).mid(10)));
     QCOMPARE(w.panel().label(1)->text(), QString("00.00"));
     for (int i = 0; i < 3; ++i) {
-        w.send(frame(0x7E));
-        QCOMPARE(readings(w.panel()), QString("12.34 5.000 123.4 40 0.50 200"));
+        QVERIFY(w.deliver(frame(0x7E)));
+        QCOMPARE(w.readings().join(' '), QString("12.34 5.000 123.4 40 0.50 200"));
     }
 }
 
@@ -197,18 +166,18 @@ void TestStatus::rejectedBlocksOnlyHideLockedAndResetTheWatchdog_data()
 void TestStatus::rejectedBlocksOnlyHideLockedAndResetTheWatchdog()
 {
     QFETCH(QByteArray, block);
-    Wired w;
-    w.send(frame(0xFE));
-    const QString before = readings(w.panel());
+    WiredForm w;
+    QVERIFY(w.deliver(frame(0xFE)));
+    const QString before = w.readings().join(' ');
     const QString indicators = shownIndicators(w.panel());
     w.panel().label(15)->show(); // so that its hiding is seen again
     for (int i = 0; i < 25; ++i)
         w.form->Timer2_Timer();
     QCOMPARE(w.form->Watchdog.LinkLost, 1);
 
-    w.send(block);
+    QVERIFY(w.deliver(block));
     QVERIFY(w.panel().label(15)->isHidden());
-    QCOMPARE(readings(w.panel()), before);
+    QCOMPARE(w.readings().join(' '), before);
     QCOMPARE(shownIndicators(w.panel()) + ",15", indicators + ",15");
     QCOMPARE(w.form->BlinkTarget, 0);
     QCOMPARE(w.form->Watchdog.SilenceCount, 0);
@@ -254,8 +223,8 @@ void TestStatus::blinkTickWithLinkLost()
 
 void TestStatus::linkPictureFollowsTheLineInRealTime()
 {
-    Wired w;
-    w.send(frame(0x7E));
+    WiredForm w;
+    QVERIFY(w.deliver(frame(0x7E)));
     QElapsedTimer silence; // from the last serial event on
     silence.start();
     PictureBox *alive = w.panel().image(2);
@@ -264,16 +233,16 @@ void TestStatus::linkPictureFollowsTheLineInRealTime()
     QTRY_VERIFY_WITH_TIMEOUT(alive->isHidden(), 4000);
     // Declared lost after a little over two seconds, never before 2.0 s.
     QVERIFY2(silence.elapsed() >= 1900, qPrintable(QString::number(silence.elapsed())));
-    w.send(frame(0x7E));
+    QVERIFY(w.deliver(frame(0x7E)));
     QTRY_VERIFY_WITH_TIMEOUT(!alive->isHidden() && lost->isHidden(), 1000);
 }
 
 void TestStatus::renderedPanelShowsAFrame()
 {
-    Wired w;
+    WiredForm w;
     w.form->show();
     QVERIFY(QTest::qWaitForWindowExposed(w.form.get()));
-    w.send(frame(0x36)); // remote, on, U-const blinking
+    QVERIFY(w.deliver(frame(0x36))); // remote, on, U-const blinking
     const QImage image = w.form->grab().toImage();
     image.save(QStringLiteral("panel-with-frame.png")); // to look at, in the build tree
 

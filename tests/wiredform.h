@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "app/form1.h"
+#include "panel/frontpanel.h"
+#include "ptypair.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QStringList>
+#include <QTest>
+
+#include <memory>
+
+// The window with comm1 opened on a fresh pseudo-terminal whose other end the
+// test plays. `handled` counts receive notifications; it is connected after
+// the window's own handler, so it moves once that handler has run.
+struct WiredForm
+{
+    PtyPair pty;
+    std::unique_ptr<Form1> form;
+    int handled = 0;
+
+    WiredForm()
+    {
+        qputenv("KORVALE_COMM1", pty.slavePathBytes());
+        form = std::make_unique<Form1>();
+        QObject::connect(&form->channel(), &SerialChannel::OnComm, [this] { ++handled; });
+        form->comm1()->trigger();
+    }
+    FrontPanel &panel() { return *form->panel(); }
+
+    void click(int command) { QTest::mouseClick(panel().command(command), Qt::LeftButton); }
+
+    // Writes one block and turns the event loop until the window has taken
+    // it; false if that did not happen within two seconds. Sleeps in the
+    // event loop rather than polling, so long runs stay quick.
+    bool deliver(const QByteArray &block)
+    {
+        const int before = handled;
+        if (!pty.write(block))
+            return false;
+        QDeadlineTimer deadline(2000);
+        while (handled == before && !deadline.hasExpired()) {
+            QCoreApplication::processEvents();
+            if (handled == before)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        return handled > before;
+    }
+
+    // Label1..Label6 as shown.
+    QStringList readings() const
+    {
+        QStringList texts;
+        for (int n = 1; n <= 6; ++n)
+            texts << form->panel()->label(n)->text();
+        return texts;
+    }
+};
