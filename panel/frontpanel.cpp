@@ -10,8 +10,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include <ranges>
-
 namespace {
 
 const QColor kButtonFace(255, 255, 192);
@@ -32,12 +30,17 @@ QFont fontOf(const FontSpec &spec)
     return font;
 }
 
+void setColour(QWidget *widget, QPalette::ColorRole role, const QColor &colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(role, colour);
+    widget->setPalette(palette);
+}
+
 QPushButton *makeButton(const ControlSpec &spec, QWidget *parent)
 {
     auto *button = new QPushButton(QString::fromLatin1(spec.caption), parent);
-    QPalette palette = button->palette();
-    palette.setColor(QPalette::Button, kButtonFace);
-    button->setPalette(palette);
+    setColour(button, QPalette::Button, kButtonFace);
     button->setAutoDefault(false);
     if (spec.kind == ControlKind::PictureButton) {
         button->setIcon(QIcon(QString::fromLatin1(spec.art)));
@@ -49,9 +52,7 @@ QPushButton *makeButton(const ControlSpec &spec, QWidget *parent)
 QLineEdit *makeTextBox(const ControlSpec &spec, QWidget *parent)
 {
     auto *box = new QLineEdit(QString::fromLatin1(spec.caption), parent);
-    QPalette palette = box->palette();
-    palette.setColor(QPalette::Base, kTextBoxBackground);
-    box->setPalette(palette);
+    setColour(box, QPalette::Base, kTextBoxBackground);
     box->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     return box;
 }
@@ -71,12 +72,12 @@ FrontPanel::FrontPanel(QWidget *parent) : QWidget(parent)
 {
     setFixedSize(kClientWidth, kClientHeight);
     setAutoFillBackground(true);
-    QPalette background = palette();
-    background.setColor(QPalette::Window, kWindowBackground);
-    setPalette(background);
+    setColour(this, QPalette::Window, kWindowBackground);
 
     // Created back to front, so that later siblings stack in front.
-    for (const ControlSpec &spec : std::views::reverse(controlInventory())) {
+    const auto inventory = controlInventory();
+    for (auto it = inventory.rbegin(); it != inventory.rend(); ++it) {
+        const ControlSpec &spec = *it;
         QWidget *widget = nullptr;
         switch (spec.kind) {
         case ControlKind::Button:
