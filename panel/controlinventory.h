@@ -39,6 +39,8 @@ struct ControlSpec
     FontSpec font;
     const char *art;            // Qt resource path of its picture, if any
     const char *accessibleName; // for controls without a caption
+    // What a display means, for screen readers: its caption is only digits.
+    const char *accessibleDescription = nullptr;
 };
 
 // Front to back: Image1 is last and lies behind everything.

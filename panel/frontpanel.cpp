@@ -101,6 +101,8 @@ FrontPanel::FrontPanel(QWidget *parent) : QWidget(parent)
             widget->setFont(fontOf(spec.font));
         if (spec.accessibleName)
             widget->setAccessibleName(QString::fromLatin1(spec.accessibleName));
+        if (spec.accessibleDescription)
+            widget->setAccessibleDescription(QString::fromLatin1(spec.accessibleDescription));
     }
 
     // Keyboard order: the keys, the arrows and the number box, then QUIT.

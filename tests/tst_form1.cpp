@@ -244,6 +244,14 @@ void TestForm1::accessibleNames()
     for (const auto &[object, name] : names)
         QCOMPARE(nameOf(object), name);
 
+    // The readings are bare digits: their description says which display.
+    QCOMPARE(QAccessible::queryAccessibleInterface(form.panel()->label(2))
+                 ->text(QAccessible::Description),
+             QStringLiteral("Amperes display"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(form.panel()->label(6))
+                 ->text(QAccessible::Description),
+             QStringLiteral("Watts limit display"));
+
     QAccessibleInterface *picture = QAccessible::queryAccessibleInterface(form.panel()->image(1));
     QCOMPARE(picture->role(), QAccessible::Graphic);
     QCOMPARE(QAccessible::queryAccessibleInterface(form.panel()->command(1))->role(),
