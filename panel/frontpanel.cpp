@@ -10,6 +10,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <limits>
+
 namespace {
 
 const QColor kButtonFace(255, 255, 192);
@@ -53,6 +55,7 @@ QLineEdit *makeTextBox(const ControlSpec &spec, QWidget *parent)
 {
     auto *box = new QLineEdit(QString::fromLatin1(spec.caption), parent);
     setColour(box, QPalette::Base, kTextBoxBackground);
+    box->setMaxLength(std::numeric_limits<int>::max()); // no length limit of its own
     box->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     return box;
 }
