@@ -19,16 +19,16 @@ const QColor kTextBoxBackground(192, 192, 255);
 const QColor kWindowBackground(192, 192, 192);
 constexpr QSize kArrowSize(16, 16);
 
-QFont fontOf(const FontSpec &spec)
+QFont fontOf(const FontSpec &style)
 {
     // Asked for by the classic names; fontconfig maps them to the metric
     // twins (Liberation Sans, Liberation Sans Narrow). Pixel sizes keep the
     // readings inside their labels whatever dpi the screen reports.
-    QFont font(spec.face == FontFace::ArialNarrow ? QStringLiteral("Arial Narrow")
-                                                  : QStringLiteral("Arial"));
-    font.setPixelSize(spec.pixelSize);
-    font.setWeight(spec.bold ? QFont::Bold : QFont::Normal);
-    font.setItalic(spec.italic);
+    QFont font(style.face == FontFace::ArialNarrow ? QStringLiteral("Arial Narrow")
+                                                   : QStringLiteral("Arial"));
+    font.setPixelSize(style.pixelSize);
+    font.setWeight(style.bold ? QFont::Bold : QFont::Normal);
+    font.setItalic(style.italic);
     return font;
 }
 
@@ -39,31 +39,31 @@ void setColour(QWidget *widget, QPalette::ColorRole role, const QColor &colour)
     widget->setPalette(palette);
 }
 
-QPushButton *makeButton(const ControlSpec &spec, QWidget *parent)
+QPushButton *makeButton(const ControlSpec &entry, QWidget *parent)
 {
-    auto *button = new QPushButton(QString::fromLatin1(spec.caption), parent);
+    auto *button = new QPushButton(QString::fromLatin1(entry.caption), parent);
     setColour(button, QPalette::Button, kButtonFace);
     button->setAutoDefault(false);
-    if (spec.kind == ControlKind::PictureButton) {
-        button->setIcon(QIcon(QString::fromLatin1(spec.art)));
+    if (entry.kind == ControlKind::PictureButton) {
+        button->setIcon(QIcon(QString::fromLatin1(entry.art)));
         button->setIconSize(kArrowSize);
     }
     return button;
 }
 
-QLineEdit *makeTextBox(const ControlSpec &spec, QWidget *parent)
+QLineEdit *makeTextBox(const ControlSpec &entry, QWidget *parent)
 {
-    auto *box = new QLineEdit(QString::fromLatin1(spec.caption), parent);
+    auto *box = new QLineEdit(QString::fromLatin1(entry.caption), parent);
     setColour(box, QPalette::Base, kTextBoxBackground);
     box->setMaxLength(std::numeric_limits<int>::max()); // no length limit of its own
     box->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     return box;
 }
 
-QLabel *makeLabel(const ControlSpec &spec, QWidget *parent)
+QLabel *makeLabel(const ControlSpec &entry, QWidget *parent)
 {
     // No background of its own: the drawing shows through around the letters.
-    auto *label = new QLabel(QString::fromLatin1(spec.caption), parent);
+    auto *label = new QLabel(QString::fromLatin1(entry.caption), parent);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setTextFormat(Qt::PlainText);
     return label;
@@ -80,32 +80,32 @@ FrontPanel::FrontPanel(QWidget *parent) : QWidget(parent)
     // Created back to front, so that later siblings stack in front.
     const auto inventory = controlInventory();
     for (auto it = inventory.rbegin(); it != inventory.rend(); ++it) {
-        const ControlSpec &spec = *it;
+        const ControlSpec &entry = *it;
         QWidget *widget = nullptr;
-        switch (spec.kind) {
+        switch (entry.kind) {
         case ControlKind::Button:
         case ControlKind::PictureButton:
-            widget = m_commands.at(spec.number - 1) = makeButton(spec, this);
+            widget = m_commands.at(entry.number - 1) = makeButton(entry, this);
             break;
         case ControlKind::TextBox:
-            widget = m_text1 = makeTextBox(spec, this);
+            widget = m_text1 = makeTextBox(entry, this);
             break;
         case ControlKind::Label:
-            widget = m_labels.at(spec.number - 1) = makeLabel(spec, this);
+            widget = m_labels.at(entry.number - 1) = makeLabel(entry, this);
             break;
         case ControlKind::Picture:
-            widget = m_images.at(spec.number - 1) =
-                new PictureBox(QString::fromLatin1(spec.art), this);
+            widget = m_images.at(entry.number - 1) =
+                new PictureBox(QString::fromLatin1(entry.art), this);
             break;
         }
-        widget->setObjectName(QString::fromLatin1(spec.name));
-        widget->setGeometry(twipsRect(spec.left, spec.top, spec.width, spec.height));
-        if (spec.font.face != FontFace::None)
-            widget->setFont(fontOf(spec.font));
-        if (spec.accessibleName)
-            widget->setAccessibleName(QString::fromLatin1(spec.accessibleName));
-        if (spec.accessibleDescription)
-            widget->setAccessibleDescription(QString::fromLatin1(spec.accessibleDescription));
+        widget->setObjectName(QString::fromLatin1(entry.name));
+        widget->setGeometry(twipsRect(entry.left, entry.top, entry.width, entry.height));
+        if (entry.font.face != FontFace::None)
+            widget->setFont(fontOf(entry.font));
+        if (entry.accessibleName)
+            widget->setAccessibleName(QString::fromLatin1(entry.accessibleName));
+        if (entry.accessibleDescription)
+            widget->setAccessibleDescription(QString::fromLatin1(entry.accessibleDescription));
     }
 
     // Keyboard order: the keys, the arrows and the number box, then QUIT.
