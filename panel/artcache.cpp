@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "panel/artcache.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QPainter>
 #include <QSvgRenderer>
@@ -22,6 +24,25 @@ size_t qHash(const ArtKey &key, size_t seed = 0)
 
 } // namespace
 
+QImage renderArtImage(const QString &source, QSize pixels)
+{
+    QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QSvgRenderer renderer(source);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    renderer.render(&painter); // stretched to the whole image
+    return image;
+}
+
+QString bakedArtPath(const QString &resource, QSize pixels)
+{
+    return QStringLiteral(":/baked/%1-%2x%3.png")
+        .arg(QFileInfo(resource).completeBaseName())
+        .arg(pixels.width())
+        .arg(pixels.height());
+}
+
 QPixmap renderedArt(const QString &resource, QSize logicalSize, qreal devicePixelRatio)
 {
     static QHash<ArtKey, QPixmap> cache;
@@ -29,14 +50,11 @@ QPixmap renderedArt(const QString &resource, QSize logicalSize, qreal devicePixe
     if (const auto it = cache.constFind(key); it != cache.cend())
         return *it;
 
-    QPixmap pixmap(logicalSize * devicePixelRatio);
-    pixmap.fill(Qt::transparent);
-    {
-        QSvgRenderer renderer(resource);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        renderer.render(&painter); // stretched to the whole pixmap
-    }
+    const QSize pixels = logicalSize * devicePixelRatio;
+    QPixmap pixmap;
+    const QString baked = bakedArtPath(resource, pixels);
+    if (!QFile::exists(baked) || !pixmap.load(baked))
+        pixmap = QPixmap::fromImage(renderArtImage(resource, pixels));
     pixmap.setDevicePixelRatio(devicePixelRatio);
     cache.insert(key, pixmap);
     return pixmap;

@@ -3,6 +3,7 @@
 // drawing expects it, the start state, the keyboard order, QUIT and closing.
 #include "app/form1.h"
 #include "app/portnotice.h"
+#include "panel/artcache.h"
 #include "panel/frontpanel.h"
 #include "panel/picturebox.h"
 
@@ -35,6 +36,7 @@ private slots:
     void startState();
     void focusOrder();
     void accessibleNames();
+    void bakedPanelMatchesItsVectorArt();
     void quitClosesThePortAndEnds();
     void closingTheFrameEndsWithANoticeOpen();
 };
@@ -256,6 +258,22 @@ void TestForm1::accessibleNames()
     QCOMPARE(picture->role(), QAccessible::Graphic);
     QCOMPARE(QAccessible::queryAccessibleInterface(form.panel()->command(1))->role(),
              QAccessible::Button);
+}
+
+void TestForm1::bakedPanelMatchesItsVectorArt()
+{
+    // The drawing is baked at the panel's own size so start-up need not
+    // render it; a bake for another size would silently fall back to the
+    // slow path, and a stale one would show old artwork.
+    Form1 form;
+    PictureBox *image1 = form.panel()->image(1);
+    for (qreal ratio : {1.0, 2.0}) {
+        const QSize pixels = image1->size() * ratio;
+        const QString baked = bakedArtPath(image1->artResource(), pixels);
+        QVERIFY2(QFile::exists(baked), qPrintable(baked));
+        const QImage rendered = renderArtImage(image1->artResource(), pixels);
+        QCOMPARE(QImage(baked).convertToFormat(rendered.format()), rendered);
+    }
 }
 
 void TestForm1::quitClosesThePortAndEnds()
