@@ -27,7 +27,9 @@ QByteArrayView bytesOf(const korvale::CommandFrame &frame)
 Form1::Form1(QWidget *parent) : QMainWindow(parent)
 {
     setWindowTitle(QStringLiteral("Remote operation interface of Korvale"));
-    setWindowIcon(QIcon(QStringLiteral(":/art/korvale-panel.svg")));
+    // One small bitmap: a vector icon would be rendered at every size the
+    // window system might ask for, before the first frame.
+    setWindowIcon(QIcon(QStringLiteral(":/art/korvale-panel-48.png")));
     m_panel = new FrontPanel(this);
     setCentralWidget(m_panel);
     buildMenu();
