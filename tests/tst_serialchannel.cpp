@@ -38,6 +38,14 @@ QByteArray frame(int sequence)
     return QByteArray("\xEB\x90", 2) + char(sequence >> 8) + char(sequence & 0xFF);
 }
 
+// Port 1 of the channel is the slave end of the pseudo-terminal.
+void wire(SerialChannel &channel, const PtyPair &pty)
+{
+    QVERIFY(pty.isValid());
+    qputenv("KORVALE_COMM1", pty.slavePathBytes());
+    channel.setCommPort(1);
+}
+
 qint64 processCpuMs()
 {
     timespec ts{};
@@ -95,11 +103,9 @@ private slots:
     {
         QFETCH(bool, dtr);
         PtyPair pty;
-        QVERIFY(pty.isValid());
-        qputenv("KORVALE_COMM1", pty.slavePathBytes());
         SerialChannel channel;
+        wire(channel, pty);
         channel.setDTREnable(dtr);
-        channel.setCommPort(1);
         channel.setPortOpen(true);
         QVERIFY(channel.PortOpen());
 
@@ -133,11 +139,9 @@ private slots:
         QFETCH(QList<int>, bursts);
         QFETCH(QList<int>, takes);
         PtyPair pty;
-        QVERIFY(pty.isValid());
-        qputenv("KORVALE_COMM1", pty.slavePathBytes());
         SerialChannel channel;
+        wire(channel, pty);
         Receiver receiver(channel);
-        channel.setCommPort(1);
         channel.setPortOpen(true);
         QVERIFY(channel.PortOpen());
 
@@ -161,10 +165,8 @@ private slots:
     void receiveQueueIsBounded()
     {
         PtyPair pty;
-        QVERIFY(pty.isValid());
-        qputenv("KORVALE_COMM1", pty.slavePathBytes());
         SerialChannel channel;
-        channel.setCommPort(1);
+        wire(channel, pty);
         channel.setPortOpen(true);
         const QByteArray sent = pattern(2000);
         QVERIFY(pty.write(sent));
@@ -179,10 +181,8 @@ private slots:
     void inputWithNothingWaiting()
     {
         PtyPair pty;
-        QVERIFY(pty.isValid());
-        qputenv("KORVALE_COMM1", pty.slavePathBytes());
         SerialChannel channel;
-        channel.setCommPort(1);
+        wire(channel, pty);
         QVERIFY(channel.Input().isEmpty());
         channel.setPortOpen(true);
         QTest::qWait(20);
@@ -192,11 +192,9 @@ private slots:
     void reopeningDiscardsWaitingBytes()
     {
         PtyPair pty;
-        QVERIFY(pty.isValid());
-        qputenv("KORVALE_COMM1", pty.slavePathBytes());
         SerialChannel channel;
+        wire(channel, pty);
         Receiver receiver(channel);
-        channel.setCommPort(1);
         channel.setPortOpen(true);
 
         QVERIFY(pty.write(pattern(10, 100))); // read into the channel's queue
@@ -293,10 +291,8 @@ private slots:
     void outputWhileClosedIsDropped()
     {
         PtyPair pty;
-        QVERIFY(pty.isValid());
-        qputenv("KORVALE_COMM1", pty.slavePathBytes());
         SerialChannel channel;
-        channel.setCommPort(1);
+        wire(channel, pty);
         QVERIFY(!channel.Output(frame(1)));
         channel.setPortOpen(true);
         channel.setPortOpen(false);
@@ -308,10 +304,8 @@ private slots:
     void transmitQueueFull()
     {
         PtyPair pty;
-        QVERIFY(pty.isValid());
-        qputenv("KORVALE_COMM1", pty.slavePathBytes());
         SerialChannel channel;
-        channel.setCommPort(1);
+        wire(channel, pty);
         channel.setPortOpen(true);
 
         // Without an event-loop turn nothing leaves, so the bound is exact.
@@ -394,11 +388,9 @@ private slots:
     void noNotificationWhileClosed()
     {
         PtyPair pty;
-        QVERIFY(pty.isValid());
-        qputenv("KORVALE_COMM1", pty.slavePathBytes());
         SerialChannel channel;
+        wire(channel, pty);
         QSignalSpy notified(&channel, &SerialChannel::OnComm);
-        channel.setCommPort(1);
 
         QVERIFY(pty.write(pattern(60))); // before any opening
         QTest::qWait(100);
