@@ -10,14 +10,13 @@
 // for instruction counts: each scenario is collected alone and dumped under
 // its own name.
 #include "app/form1.h"
+#include "app/panelstyle.h"
 #include "panel/frontpanel.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPaintEvent>
 #include <QStringList>
-#include <QStyle>
-#include <QStyleFactory>
 
 #include <valgrind/callgrind.h>
 
@@ -119,8 +118,7 @@ int main(int argc, char *argv[])
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QApplication::setPalette(QApplication::style()->standardPalette());
+    usePanelStyle();
     Form1 form;
     form.show();
     // Ticks are driven by hand, one at a time.

@@ -12,6 +12,7 @@
 // A separate thread plays the supply, so the window's thread waits for the
 // byte in its event loop as it does in use. Output: one line of key=value.
 #include "app/form1.h"
+#include "app/panelstyle.h"
 #include "panel/frontpanel.h"
 #include "protocol/statusframe.h"
 
@@ -19,8 +20,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QSemaphore>
-#include <QStyle>
-#include <QStyleFactory>
 
 #include <algorithm>
 #include <atomic>
@@ -103,8 +102,7 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     // As the program itself starts.
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QApplication::setPalette(QApplication::style()->standardPalette());
+    usePanelStyle();
     Form1 form;
     form.show();
     form.comm1()->trigger();
