@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "panel/artcache.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QPainter>
@@ -52,8 +51,7 @@ QPixmap renderedArt(const QString &resource, QSize logicalSize, qreal devicePixe
 
     const QSize pixels = logicalSize * devicePixelRatio;
     QPixmap pixmap;
-    const QString baked = bakedArtPath(resource, pixels);
-    if (!QFile::exists(baked) || !pixmap.load(baked))
+    if (!pixmap.load(bakedArtPath(resource, pixels)))
         pixmap = QPixmap::fromImage(renderArtImage(resource, pixels));
     pixmap.setDevicePixelRatio(devicePixelRatio);
     cache.insert(key, pixmap);
