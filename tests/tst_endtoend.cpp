@@ -5,17 +5,14 @@
 #include "app/form1.h"
 #include "panel/frontpanel.h"
 #include "panel/picturebox.h"
+#include "simsupply.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QProcess>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QtTest>
-
-#include <csignal>
 
 class TestEndToEnd : public QObject
 {
@@ -38,9 +35,7 @@ private:
     QString label(int n) { return panel().label(n)->text(); }
     bool linkAlive() { return !panel().image(2)->isHidden() && panel().image(3)->isHidden(); }
 
-    QTemporaryDir m_dir;
-    QString m_link;
-    QProcess m_supply;
+    SimSupply m_supply;
     std::unique_ptr<Form1> m_form;
 };
 
@@ -48,10 +43,7 @@ void TestEndToEnd::startSupply()
 {
     // Unpaced frames every 100 ms keep the test quick; a 100 ohm load makes
     // the supply voltage-limited, so U moves the output voltage directly.
-    m_supply.start(QStringLiteral(KORVALE_SIM_EXECUTABLE),
-                   {"--no-pace", "--period", "100", "--load", "100", "--link", m_link});
-    QVERIFY(m_supply.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_link), 5000);
+    QVERIFY(m_supply.start({"--no-pace", "--period", "100", "--load", "100"}));
 }
 
 void TestEndToEnd::pickComm1()
@@ -68,10 +60,8 @@ void TestEndToEnd::pickComm1()
 
 void TestEndToEnd::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
-    m_link = m_dir.filePath("supply");
     startSupply();
-    qputenv("KORVALE_COMM1", m_link.toLocal8Bit());
+    qputenv("KORVALE_COMM1", m_supply.link().toLocal8Bit());
     m_form = std::make_unique<Form1>();
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
@@ -136,20 +126,19 @@ void TestEndToEnd::fineShows()
 void TestEndToEnd::silenceLosesTheLinkAndAFrameBringsItBack()
 {
     QVERIFY(linkAlive());
-    ::kill(pid_t(m_supply.processId()), SIGSTOP);
+    m_supply.signal(SIGSTOP);
     QTRY_VERIFY_WITH_TIMEOUT(panel().image(2)->isHidden(), 4000);
     // Lost: the crossed-out picture blinks.
     QTRY_VERIFY_WITH_TIMEOUT(!panel().image(3)->isHidden(), 1500);
     QTRY_VERIFY_WITH_TIMEOUT(panel().image(3)->isHidden(), 1500);
-    ::kill(pid_t(m_supply.processId()), SIGCONT);
+    m_supply.signal(SIGCONT);
     QTRY_VERIFY_WITH_TIMEOUT(linkAlive(), 2000);
 }
 
 void TestEndToEnd::hangUpLeavesThePanelRunning()
 {
     // The supply goes away, as if its adapter were pulled.
-    m_supply.terminate();
-    QVERIFY(m_supply.waitForFinished(5000));
+    m_supply.stop();
     QTRY_VERIFY_WITH_TIMEOUT(!m_form->channel().PortOpen(), 2000);
     QVERIFY(m_form->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(panel().image(2)->isHidden(), 4000);
@@ -167,10 +156,7 @@ void TestEndToEnd::hangUpLeavesThePanelRunning()
 void TestEndToEnd::cleanupTestCase()
 {
     m_form.reset();
-    if (m_supply.state() != QProcess::NotRunning) {
-        m_supply.terminate();
-        m_supply.waitForFinished(5000);
-    }
+    m_supply.stop();
 }
 
 QTEST_MAIN(TestEndToEnd)

@@ -1,0 +1,53 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+// korvale-sim as a child process, reachable through a link in a scratch
+// folder that stays the same across restarts, as a device path does.
+class SimSupply
+{
+public:
+    SimSupply() : m_link(m_dir.filePath(QStringLiteral("supply"))) {}
+    ~SimSupply() { stop(); }
+    SimSupply(const SimSupply &) = delete;
+    SimSupply &operator=(const SimSupply &) = delete;
+
+    // Starts the simulator with `arguments` (besides --link) and waits until
+    // its line is ready; false if it did not come up within five seconds.
+    bool start(const QStringList &arguments)
+    {
+        stop();
+        m_process.start(QStringLiteral(KORVALE_SIM_EXECUTABLE),
+                        arguments + QStringList{QStringLiteral("--link"), m_link});
+        if (!m_process.waitForStarted(5000))
+            return false;
+        return QTest::qWaitFor([this] { return QFileInfo::exists(m_link); }, 5000);
+    }
+
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished(1000);
+    }
+
+    void signal(int sig) { ::kill(pid_t(m_process.processId()), sig); }
+
+    QString link() const { return m_link; }
+    QProcess &process() { return m_process; }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_link;
+    QProcess m_process;
+};
