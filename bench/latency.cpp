@@ -1,18 +1,23 @@
 // SPDX-License-Identifier: MIT
 // Frame-to-display latency of the real window: from the write of a frame's
 // last byte on the supply's end of a pseudo-terminal to the moment the six
-// captions hold the frame's readings.
+// captions hold the frame's readings. Beside it, in the same run, the floor:
+// a bare window reading the same pseudo-terminal through QSerialPort and
+// setting six QLabels. The two take turns in blocks of frames, each block
+// after a few uncounted ones, so a machine that slows down mid-run slows both.
 //
-// The moment is caught by a slot connected to the channel's OnComm after the
-// window's own handler: Qt runs the slots of one signal in the order they
-// were connected, so this slot runs the instant MSComm1_OnComm has returned,
-// that is, right after the last caption was set. Nothing in the window is
-// changed or wrapped for the measurement.
+// The panel's moment is caught by a slot connected to the channel's OnComm
+// after the window's own handler: Qt runs the slots of one signal in the order
+// they were connected, so this slot runs the instant MSComm1_OnComm has
+// returned, that is, right after the last caption was set. Nothing in the
+// window is changed or wrapped for the measurement.
 //
 // A separate thread plays the supply, so the window's thread waits for the
-// byte in its event loop as it does in use. Output: one line of key=value.
+// byte in its event loop as it does in use. Output: one line of key=value for
+// the panel and one for the floor.
 #include "app/form1.h"
 #include "app/panelstyle.h"
+#include "floorreader.h"
 #include "panel/frontpanel.h"
 #include "protocol/statusframe.h"
 
@@ -28,6 +33,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <pty.h>
 #include <random>
 #include <termios.h>
@@ -75,16 +81,39 @@ double percentile(const std::vector<double> &sorted, double p)
     return sorted[k];
 }
 
+// One of the two windows being measured, with what it has shown so far.
+struct Target
+{
+    const char *name = "";
+    std::function<bool()> open;
+    std::function<void()> close;
+    std::function<QString(const korvale::StatusFrame &, int reading)> expected;
+    std::function<QString(int reading)> shown;
+    std::vector<double> latencies;
+    int mismatches = 0;
+};
+
+void report(Target &t)
+{
+    std::sort(t.latencies.begin(), t.latencies.end());
+    std::printf("latency target=%s frames=%zu median_us=%.1f p99_us=%.1f max_us=%.1f "
+                "mismatches=%d\n",
+                t.name, t.latencies.size(), percentile(t.latencies, 0.5),
+                percentile(t.latencies, 0.99), t.latencies.back(), t.mismatches);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    int frames = 2000;
+    int frames = 2000; // for each of the two
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--frames") == 0 && i + 1 < argc)
             frames = std::max(1, std::atoi(argv[++i]));
     }
-    constexpr int kWarmUp = 20;
+    constexpr int kBlock = 100;
+    constexpr int kWarmUp = 10; // before every block, not counted
+    const int blocks = (frames + kBlock - 1) / kBlock;
 
     int master = -1;
     int slave = -1;
@@ -96,6 +125,7 @@ int main(int argc, char *argv[])
     ::tcgetattr(master, &tio);
     ::cfmakeraw(&tio);
     ::tcsetattr(master, TCSANOW, &tio);
+    const QString device = QString::fromLocal8Bit(::ttyname(slave));
     qputenv("KORVALE_COMM1", ::ttyname(slave));
 
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
@@ -105,69 +135,100 @@ int main(int argc, char *argv[])
     usePanelStyle();
     Form1 form;
     form.show();
-    form.comm1()->trigger();
-    if (!form.channel().PortOpen()) {
-        std::fprintf(stderr, "bench-latency: the window could not open %s\n", ::ttyname(slave));
-        return 1;
-    }
 
     std::atomic<Clock::time_point::rep> lastByteAt{0};
-    std::vector<double> latencies;
-    latencies.reserve(std::size_t(frames));
-    QSemaphore shown;
-    int mismatches = 0;
     std::atomic<int> expected{0}; // the frame in flight
-
-    QObject::connect(&form.channel(), &SerialChannel::OnComm, &form, [&] {
+    std::atomic<bool> counted{false};
+    QSemaphore shown;
+    auto onShown = [&](Target &t) {
         const auto now = Clock::now().time_since_epoch().count();
         const double us = double(now - lastByteAt.load()) / 1000.0;
-        const auto readings = korvale::decodeStatusBlock(frameNumber(expected.load()));
+        const korvale::StatusFrame frame = frameNumber(expected.load());
         for (int r = 1; r <= korvale::kReadingCount; ++r) {
-            const std::string_view text = readings->text(r);
-            if (form.panel()->label(r)->text() !=
-                QLatin1String(text.data(), qsizetype(text.size())))
-                ++mismatches;
+            if (t.shown(r) != t.expected(frame, r))
+                ++t.mismatches;
         }
-        if (expected.load() >= kWarmUp)
-            latencies.push_back(us);
+        if (counted.load())
+            t.latencies.push_back(us);
         shown.release();
-    });
+    };
+
+    Target panel;
+    panel.name = "panel";
+    panel.open = [&] {
+        form.comm1()->trigger();
+        return form.channel().PortOpen();
+    };
+    panel.close = [&] { form.channel().setPortOpen(false); };
+    panel.expected = [](const korvale::StatusFrame &frame, int r) {
+        const std::string_view text = korvale::decodeStatusBlock(frame)->text(r);
+        return QString::fromLatin1(text.data(), qsizetype(text.size()));
+    };
+    panel.shown = [&](int r) { return form.panel()->label(r)->text(); };
+    QObject::connect(&form.channel(), &SerialChannel::OnComm, &form, [&] { onShown(panel); });
+
+    Target floorTarget;
+    floorTarget.name = "floor";
+    FloorReader floor([&] { onShown(floorTarget); });
+    floorTarget.open = [&] { return floor.open(device); };
+    floorTarget.close = [&] { floor.close(); };
+    floorTarget.expected = &FloorReader::text;
+    floorTarget.shown = [&](int r) { return floor.label(r)->text(); };
 
     std::atomic<bool> failed{false};
     std::thread supply([&] {
         std::mt19937 random(7);
         std::uniform_int_distribution<int> pauseUs(1000, 3000);
-        for (int i = 0; i < kWarmUp + frames; ++i) {
-            expected.store(i);
-            const korvale::StatusFrame frame = frameNumber(i);
-            if (!writeAll(master, frame.data(), frame.size() - 1)) {
-                failed = true;
-                break;
-            }
-            // Let the window take the first 29 bytes and go back to sleep.
+        auto pause = [&] {
             std::this_thread::sleep_for(std::chrono::microseconds(pauseUs(random)));
-            lastByteAt = Clock::now().time_since_epoch().count();
-            if (!writeAll(master, frame.data() + frame.size() - 1, 1)) {
-                failed = true;
-                break;
+        };
+        int i = 0;
+        for (int block = 0; block < 2 * blocks && !failed; ++block) {
+            Target &from = block % 2 ? panel : floorTarget;
+            Target &to = block % 2 ? floorTarget : panel;
+            QMetaObject::invokeMethod(
+                &app,
+                [&] {
+                    if (block > 0)
+                        from.close();
+                    if (!to.open()) {
+                        std::fprintf(stderr, "bench-latency: %s could not open %s\n", to.name,
+                                     ::ttyname(slave));
+                        failed = true;
+                    }
+                },
+                Qt::BlockingQueuedConnection);
+            for (int k = 0; k < kWarmUp + kBlock && !failed; ++k, ++i) {
+                expected.store(i);
+                counted.store(k >= kWarmUp);
+                const korvale::StatusFrame frame = frameNumber(i);
+                if (!writeAll(master, frame.data(), frame.size() - 1)) {
+                    failed = true;
+                    break;
+                }
+                // Let the window take the first 29 bytes and go back to sleep.
+                pause();
+                lastByteAt = Clock::now().time_since_epoch().count();
+                if (!writeAll(master, frame.data() + frame.size() - 1, 1)) {
+                    failed = true;
+                    break;
+                }
+                if (!shown.tryAcquire(1, 2000)) {
+                    std::fprintf(stderr, "bench-latency: frame %d was never shown by the %s\n", i,
+                                 to.name);
+                    failed = true;
+                    break;
+                }
+                pause();
             }
-            if (!shown.tryAcquire(1, 2000)) {
-                std::fprintf(stderr, "bench-latency: frame %d was never shown\n", i);
-                failed = true;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::microseconds(pauseUs(random)));
         }
         QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
     });
     QApplication::exec();
     supply.join();
-    if (failed || latencies.empty())
+    if (failed || panel.latencies.empty() || floorTarget.latencies.empty())
         return 1;
-
-    std::sort(latencies.begin(), latencies.end());
-    std::printf("latency frames=%zu median_us=%.1f p99_us=%.1f max_us=%.1f mismatches=%d\n",
-                latencies.size(), percentile(latencies, 0.5), percentile(latencies, 0.99),
-                latencies.back(), mismatches);
-    return mismatches == 0 ? 0 : 1;
+    report(panel);
+    report(floorTarget);
+    return panel.mismatches == 0 && floorTarget.mismatches == 0 ? 0 : 1;
 }
