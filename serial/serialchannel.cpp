@@ -3,6 +3,8 @@
 
 #include <QMetaObject>
 
+#include <algorithm>
+
 SerialChannel::SerialChannel(QObject *parent) : QObject(parent)
 {
     // Qt keeps these and applies them at every open(); nothing here ever
@@ -87,6 +89,7 @@ void SerialChannel::setPortOpen(bool open)
         return;
     }
     m_lost = false;
+    m_rThreshold = kNotifyThreshold;
     m_openPort = port;
     m_openDevice = device;
     // DTR cannot be set before opening, and a pseudo-terminal has no modem
@@ -102,6 +105,11 @@ void SerialChannel::setDTREnable(bool enable)
     m_dtrEnable = enable;
     if (m_port.isOpen() && !m_lost && !m_port.setDataTerminalReady(enable))
         m_port.clearError();
+}
+
+void SerialChannel::setRThreshold(int bytes)
+{
+    m_rThreshold = std::clamp(bytes, 1, kReceiveQueue);
 }
 
 bool SerialChannel::Output(QByteArrayView bytes)
@@ -127,7 +135,7 @@ void SerialChannel::onReadyRead()
     // checked against everything waiting, not against what just arrived.
     if (m_lost || !m_port.isOpen())
         return;
-    if (m_port.bytesAvailable() >= kNotifyThreshold) {
+    if (m_port.bytesAvailable() >= m_rThreshold) {
         m_quiet.stop();
         emit OnComm();
     } else {
@@ -140,7 +148,7 @@ void SerialChannel::onLineQuiet()
     if (m_lost || !m_port.isOpen())
         return;
     const qint64 waiting = m_port.bytesAvailable();
-    if (waiting > 0 && waiting < kNotifyThreshold)
+    if (waiting > 0 && waiting < m_rThreshold)
         emit OnComm();
 }
 
