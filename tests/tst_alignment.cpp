@@ -111,6 +111,10 @@ void TestAlignment::readingsFollow_data()
     QTest::newRow("opened at 8 phases") << backToBack << 8 << 1 << 1500;
     QTest::newRow("a byte lost every 5th frame")
         << backToBack + QStringList{"--drop-every", "5", "--seed", "7"} << 1 << 8 << 1500;
+    // With gaps the quiet line starts every count afresh, so waiting for the
+    // rest of a frame cut by an unreadable block must not cut the next one.
+    QTest::newRow("gaps, every other block unreadable")
+        << QStringList{"--period", "400", "--midblock-every", "1"} << 1 << 3 << 1500;
     QTest::newRow("bursts, opened at 6 phases")
         << backToBack + QStringList{"--bursts"} << 6 << 1 << 3000;
 }
