@@ -135,12 +135,11 @@ void SerialChannel::onReadyRead()
     // checked against everything waiting, not against what just arrived.
     if (m_lost || !m_port.isOpen())
         return;
-    if (m_port.bytesAvailable() >= m_rThreshold) {
-        m_quiet.stop();
+    // Timed from every byte, and from every notification too: the line may
+    // fall quiet right after one that lowered the threshold.
+    m_quiet.start();
+    if (m_port.bytesAvailable() >= m_rThreshold)
         emit OnComm();
-    } else {
-        m_quiet.start();
-    }
 }
 
 void SerialChannel::onLineQuiet()
@@ -148,8 +147,13 @@ void SerialChannel::onLineQuiet()
     if (m_lost || !m_port.isOpen())
         return;
     const qint64 waiting = m_port.bytesAvailable();
-    if (waiting > 0 && waiting < m_rThreshold)
+    if (waiting == 0) {
+        // Nothing came: a frame that a lowered threshold waited for is not
+        // on its way after all, and the next one needs a whole count.
+        m_rThreshold = kNotifyThreshold;
+    } else if (waiting < m_rThreshold) {
         emit OnComm();
+    }
 }
 
 void SerialChannel::onErrorOccurred(QSerialPort::SerialPortError error)
