@@ -34,6 +34,10 @@ for exe in "${executables[@]}"; do
     gzip -t "$root/usr/share/man/man1/$exe.1.gz" 2>/dev/null || fail "missing /usr/share/man/man1/$exe.1.gz"
     grep -q "<binary>$exe</binary>" "$root/$metainfo" || fail "metainfo does not provide $exe"
 done
+# The version is written once, in CMake; everything that names it must agree.
+zcat "$root/usr/share/doc/korvale-panel/changelog.gz" | head -n 1 | grep -qF "korvale-panel ($version)" ||
+    fail "changelog does not start at $version"
+grep -qF "<release version=\"$version\"" "$root/$metainfo" || fail "metainfo lacks release $version"
 exec_line=$(sed -n 's/^Exec=//p' "$root/$desktop")
 [ -x "$root/usr/bin/${exec_line%% *}" ] || fail "desktop entry runs '$exec_line', not in /usr/bin"
 
