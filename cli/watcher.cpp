@@ -41,13 +41,6 @@ bool Watcher::start()
 
 void Watcher::onComm()
 {
-    // Any serial event is a sign of life, as on the panel.
-    if (m_watchdog.LinkLost) {
-        tell(QStringLiteral("the supply is heard again"));
-        if (!m_writer.event(QDateTime::currentDateTime(), "link-back"))
-            return writeFailed();
-    }
-    m_watchdog.reset();
     take(m_channel.Input());
 }
 
@@ -66,6 +59,14 @@ void Watcher::take(const QByteArray &block)
 {
     if (m_finished)
         return;
+    // Bytes taken between notifications count as serial events too, or a
+    // steady trickle taken early would look like silence.
+    if (m_watchdog.LinkLost) {
+        tell(QStringLiteral("the supply is heard again"));
+        if (!m_writer.event(QDateTime::currentDateTime(), "link-back"))
+            return writeFailed();
+    }
+    m_watchdog.reset();
     m_stream.feed(std::span(reinterpret_cast<const std::uint8_t *>(block.constData()),
                             std::size_t(block.size())),
                   QDateTime::currentMSecsSinceEpoch());
