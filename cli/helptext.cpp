@@ -113,7 +113,7 @@ status 2. The port is closed only after the frame has left it.
 
 Examples:
   korvale-cli --port 1 %1 5
-  korvale-cli --port 1 %1 2.5        (sends 2)
+  korvale-cli --port 1 %1 2.5      # sends 2
 )";
 
 } // namespace
