@@ -47,10 +47,14 @@ void Watcher::onComm()
 void Watcher::onQuiet()
 {
     // Bytes that came in since the last block mean the line was not quiet.
+    // The poll may itself raise OnComm and so take a block.
+    const qint64 taken = m_takes;
     m_channel.pollLine();
     const QByteArray late = m_channel.Input();
     if (!late.isEmpty())
         return take(late);
+    if (m_takes != taken)
+        return;
     m_stream.lineQuiet();
     printFrames();
 }
@@ -67,6 +71,7 @@ void Watcher::take(const QByteArray &block)
             return writeFailed();
     }
     m_watchdog.reset();
+    ++m_takes;
     m_stream.feed(std::span(reinterpret_cast<const std::uint8_t *>(block.constData()),
                             std::size_t(block.size())),
                   QDateTime::currentMSecsSinceEpoch());

@@ -41,5 +41,6 @@ private:
     QTimer m_quiet;
     QTimer m_duration;
     qint64 m_printed = 0;
+    qint64 m_takes = 0;
     bool m_finished = false;
 };
