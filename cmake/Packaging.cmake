@@ -5,10 +5,6 @@
 
 set(KORVALE_MAINTAINER "The korvale-panel developers <panel@korvale.org>")
 
-if(TARGET korvale-cli)
-    korvale_install_manpage(${PROJECT_SOURCE_DIR}/cli/korvale-cli.1)
-endif()
-
 # The copyright file in Debian's machine-readable form, its licence text taken
 # from LICENSE so that the two cannot differ.
 file(READ ${PROJECT_SOURCE_DIR}/LICENSE licence)

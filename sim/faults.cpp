@@ -36,6 +36,8 @@ BlockKind FaultInjector::kindOf(long frameNumber)
     }
     if (due(frameNumber, m_options.outOfRangeEvery))
         return BlockKind::OutOfRange;
+    if (due(frameNumber, m_options.dropEvery))
+        return BlockKind::Dropped;
     return BlockKind::Frame;
 }
 
@@ -85,6 +87,11 @@ Block FaultInjector::next(const StatusFrame &frame)
         block.bytes[7] = 0xCD;
         block.bytes[12] = 0xEF;
         block.bytes[13] = 0xFA;
+        break;
+    case BlockKind::Dropped:
+        // Any byte may be the one lost, the sync pair included.
+        block.bytes.assign(frame.begin(), frame.end());
+        block.bytes.erase(block.bytes.begin() + long(m_dropRandom() % kStatusFrameSize));
         break;
     }
     return block;

@@ -19,6 +19,7 @@ struct FaultOptions
     int midblockEvery = 0;
     int garbageEvery = 0;
     int outOfRangeEvery = 0;
+    int dropEvery = 0;
     std::uint32_t seed = 1;
 };
 
@@ -32,6 +33,7 @@ enum class BlockKind
     MidblockPastEnd, // ...then at position 16: not decodable, by turns
     Garbage,         // 30 random bytes without a sync pair
     OutOfRange,      // high bytes of 0x80 and more, packed nibbles above 9
+    Dropped,         // the frame less one byte, as if lost on the line
 };
 
 struct Block
@@ -42,11 +44,12 @@ struct Block
 
 // Turns each due frame into what goes on the wire instead. When several
 // faults fall on the same frame the first of silence, garbage, short, long,
-// midblock, out-of-range wins.
+// midblock, out-of-range, dropped wins.
 class FaultInjector
 {
 public:
-    explicit FaultInjector(const FaultOptions &options) : m_options(options), m_random(options.seed)
+    explicit FaultInjector(const FaultOptions &options)
+        : m_options(options), m_random(options.seed), m_dropRandom(options.seed)
     {
     }
 
@@ -57,6 +60,8 @@ private:
 
     FaultOptions m_options;
     std::mt19937 m_random;
+    // Its own generator, so that adding lost bytes leaves the garbage as it was.
+    std::mt19937 m_dropRandom;
     long m_frameNumber = 0;
     long m_longs = 0;
     long m_midblocks = 0;

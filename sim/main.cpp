@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "protocol/statusframe.h"
+#include "sim/burstgate.h"
 #include "sim/commandreader.h"
 #include "sim/devicelink.h"
 #include "sim/faults.h"
@@ -64,7 +65,8 @@ class Simulator
 {
 public:
     explicit Simulator(const Options &options)
-        : m_options(options), m_model(options.loadOhms), m_faults(options.faults)
+        : m_options(options), m_model(options.loadOhms), m_faults(options.faults),
+          m_gate(options.faults.seed, kByteTime)
     {
         m_model.setOvertemp(options.overtemp);
         if (!options.linkPath.empty())
@@ -78,12 +80,15 @@ private:
     void hangUp(Clock::time_point now);
     void sendDueFrame(Clock::time_point now);
     void transmit(Clock::time_point now);
+    long send(std::span<const std::uint8_t> bytes, Clock::time_point now);
+    void releaseBurst(Clock::time_point now);
     void receive(Clock::time_point now);
     int pollTimeoutMs(Clock::time_point now) const;
 
     Options m_options;
     SupplyModel m_model;
     FaultInjector m_faults;
+    BurstGate m_gate;
     CommandReader m_reader;
     PseudoTerminal m_pty;
     std::optional<DeviceLink> m_link;
@@ -125,6 +130,7 @@ void Simulator::hangUp(Clock::time_point now)
     m_pty.close();
     m_reader.reset();
     m_pending.clear();
+    m_gate.clear();
     m_masterQuietUntil.reset();
     m_reopenAt = now + milliseconds(m_options.hangupForMs);
 }
@@ -166,7 +172,7 @@ void Simulator::transmit(Clock::time_point now)
         return;
     while (m_sent < m_pending.size() && (!m_options.pace || now >= m_nextByteAt)) {
         const std::size_t count = m_options.pace ? 1 : m_pending.size() - m_sent;
-        const long taken = m_pty.write(std::span(m_pending).subspan(m_sent, count));
+        const long taken = send(std::span(m_pending).subspan(m_sent, count), now);
         if (taken <= 0) {
             // The line is full (or broken): drop the rest of this block.
             m_sent = m_pending.size();
@@ -179,6 +185,22 @@ void Simulator::transmit(Clock::time_point now)
         }
         m_nextByteAt += kByteTime;
     }
+}
+
+long Simulator::send(std::span<const std::uint8_t> bytes, Clock::time_point now)
+{
+    if (!m_options.bursts)
+        return m_pty.write(bytes);
+    m_gate.hold(bytes, now);
+    return long(bytes.size());
+}
+
+void Simulator::releaseBurst(Clock::time_point now)
+{
+    const std::vector<std::uint8_t> burst = m_gate.release(now);
+    // What does not fit on a full line is lost, as in transmit().
+    if (!burst.empty())
+        m_pty.write(burst);
 }
 
 void Simulator::receive(Clock::time_point now)
@@ -209,6 +231,8 @@ int Simulator::pollTimeoutMs(Clock::time_point now) const
         consider(m_nextFrameAt);
         if (m_options.pace && m_sent < m_pending.size())
             consider(m_nextByteAt);
+        if (m_gate.holding())
+            consider(m_gate.nextRelease());
     }
     consider(m_hangupAt);
     consider(m_reopenAt);
@@ -246,6 +270,7 @@ int Simulator::run()
         if (m_pty.isOpen()) {
             sendDueFrame(now);
             transmit(now);
+            releaseBurst(now);
         }
 
         std::array<pollfd, 2> fds{};

@@ -70,6 +70,7 @@ const std::vector<Flag> &flags()
 {
     static const std::vector<Flag> list = {
         {"--no-pace", [](Options &o) { o.pace = false; }},
+        {"--bursts", [](Options &o) { o.bursts = true; }},
         {"--overtemp", [](Options &o) { o.overtemp = true; }},
     };
     return list;
@@ -108,6 +109,7 @@ const std::vector<Valued> &valued()
         {"--garbage-every", "a count from 1 to 1000000", count(&FaultOptions::garbageEvery)},
         {"--out-of-range-every", "a count from 1 to 1000000",
          count(&FaultOptions::outOfRangeEvery)},
+        {"--drop-every", "a count from 1 to 1000000", count(&FaultOptions::dropEvery)},
         {"--seed", "a whole number from 0 to 2147483647",
          [](Options &o, std::string_view v) {
              const auto n = wholeNumber(v, 0, 2147483647);
@@ -184,6 +186,11 @@ Line:
   --period MS          time from one status frame to the next (default 500)
   --no-pace            write each frame at once instead of one byte every
                        8.3 ms, as a 1200-baud line would (30 bytes: 250 ms)
+  --bursts             hold the bytes and let them out in irregular bursts, as
+                       a network link does: every 4 to 12 ms (at random)
+                       whatever has come so far, none, one or a few bytes;
+                       the average rate stays that of the line, so with
+                       --period 250 the frames still come back to back
   --load OHMS          resistive load on the output (default 10)
 
 Faults (a count N means every Nth frame, counted from 1; when several fall on
@@ -199,7 +206,10 @@ the same frame the first in this list wins):
   --out-of-range-every N
                        readings with high bytes of 0x80 and more and packed
                        decimal digits above 9
-  --seed N             seed of the garbage (default 1)
+  --drop-every N       lose one byte of the frame, at a random position, so
+                       that it arrives one byte short
+  --seed N             seed of the garbage, the lost bytes and the bursts
+                       (default 1)
   --overtemp           set the overtemperature bit (0x08) in every frame
   --hangup-after MS    after MS, close the pseudo-terminal as if the adapter
                        were pulled (once)...

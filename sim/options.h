@@ -14,6 +14,7 @@ struct Options
     std::string linkPath; // empty: no link
     int periodMs = 500;
     bool pace = true;
+    bool bursts = false;
     double loadOhms = 10.0;
     bool overtemp = false;
     int hangupAfterMs = 0; // 0: never
