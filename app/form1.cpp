@@ -5,6 +5,7 @@
 #include "panel/frontpanel.h"
 #include "panel/indicators.h"
 #include "panel/picturebox.h"
+#include "protocol/cutframe.h"
 #include "protocol/numberentry.h"
 
 #include <QApplication>
@@ -145,8 +146,16 @@ void Form1::MSComm1_OnComm()
     RxBlock = MSComm1.Input();
     Watchdog.reset();
 
-    const auto readings = korvale::decodeStatusBlock(std::span(
-        reinterpret_cast<const std::uint8_t *>(RxBlock.constData()), std::size_t(RxBlock.size())));
+    const auto block = std::span(reinterpret_cast<const std::uint8_t *>(RxBlock.constData()),
+                                 std::size_t(RxBlock.size()));
+    // A stream with no gaps between frames keeps whatever phase the count
+    // started in. When a frame is cut by the end of this block, wait for
+    // exactly its rest: that short block is dropped, and the next one starts
+    // where a frame does.
+    const std::size_t rest = korvale::cutFrameRest(block);
+    MSComm1.setRThreshold(rest > 0 ? int(rest) : SerialChannel::kNotifyThreshold);
+
+    const auto readings = korvale::decodeStatusBlock(block);
     if (!readings)
         return;
     Readings = *readings;

@@ -8,6 +8,8 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 
+#include <algorithm>
+
 SerialChannel::SerialChannel(QObject *parent) : QObject(parent)
 {
     // Qt keeps these and applies them at every open(); nothing here ever
@@ -95,6 +97,7 @@ void SerialChannel::setPortOpen(bool open)
         return;
     }
     m_lost = false;
+    m_rThreshold = kNotifyThreshold;
     m_openPort = port;
     m_openDevice = device;
     // DTR cannot be set before opening, and a pseudo-terminal has no modem
@@ -110,6 +113,11 @@ void SerialChannel::setDTREnable(bool enable)
     m_dtrEnable = enable;
     if (m_port.isOpen() && !m_lost && !m_port.setDataTerminalReady(enable))
         m_port.clearError();
+}
+
+void SerialChannel::setRThreshold(int bytes)
+{
+    m_rThreshold = std::clamp(bytes, 1, kReceiveQueue);
 }
 
 bool SerialChannel::Output(QByteArrayView bytes)
@@ -183,12 +191,11 @@ void SerialChannel::onReadyRead()
     // checked against everything waiting, not against what just arrived.
     if (m_lost || !m_port.isOpen())
         return;
-    if (m_port.bytesAvailable() >= kNotifyThreshold) {
-        m_quiet.stop();
+    // Timed from every byte, and from every notification too: the line may
+    // fall quiet right after one that lowered the threshold.
+    m_quiet.start();
+    if (m_port.bytesAvailable() >= m_rThreshold)
         emit OnComm();
-    } else {
-        m_quiet.start();
-    }
 }
 
 void SerialChannel::onLineQuiet()
@@ -196,8 +203,13 @@ void SerialChannel::onLineQuiet()
     if (m_lost || !m_port.isOpen())
         return;
     const qint64 waiting = m_port.bytesAvailable();
-    if (waiting > 0 && waiting < kNotifyThreshold)
+    if (waiting == 0) {
+        // Nothing came: a frame that a lowered threshold waited for is not
+        // on its way after all, and the next one needs a whole count.
+        m_rThreshold = kNotifyThreshold;
+    } else if (waiting < m_rThreshold) {
         emit OnComm();
+    }
 }
 
 void SerialChannel::onErrorOccurred(QSerialPort::SerialPortError error)

@@ -9,7 +9,8 @@
 
 // The one serial port to the supply, fixed at 1200 baud, 8N1, no flow control,
 // raw bytes. Field and operation names follow the serial control the panel
-// was designed around: CommPort, PortOpen, DTREnable, Output, Input, OnComm.
+// was designed around: CommPort, PortOpen, DTREnable, RThreshold, Output,
+// Input, OnComm.
 //
 // Everything runs on the thread that owns the channel (the window's event
 // thread): writes are queued and never wait for the line.
@@ -21,10 +22,10 @@ public:
     static constexpr int kReceiveQueue = 1024;
     static constexpr int kTransmitQueue = 512;
     // A line quiet for this long (12 byte times at 1200 baud) with fewer than
-    // 30 bytes waiting holds only a fragment, such as the tail of a frame that
-    // was on the wire when the port opened. It is handed over as a block of
-    // its own, so that the next frame starts a fresh count instead of every
-    // later block straddling two frames.
+    // RThreshold bytes waiting holds only a fragment, such as the tail of a
+    // frame that was on the wire when the port opened. It is handed over as a
+    // block of its own, so that the next frame starts a fresh count instead of
+    // every later block straddling two frames.
     static constexpr int kFragmentQuietMs = 100;
 
     explicit SerialChannel(QObject *parent = nullptr);
@@ -48,6 +49,12 @@ public:
     bool DTREnable() const { return m_dtrEnable; }
     void setDTREnable(bool enable);
 
+    // Bytes waiting that raise OnComm, from 1 to the receive queue's size.
+    // Every opening starts again from 30; the receive procedure lowers it to
+    // wait for the rest of a cut frame.
+    int RThreshold() const { return m_rThreshold; }
+    void setRThreshold(int bytes);
+
     // Queues the block whole or not at all: it is dropped (false) when no port
     // is open or when it would not fit in the transmit queue.
     bool Output(QByteArrayView bytes);
@@ -67,8 +74,8 @@ public:
     void pollLine();
 
 signals:
-    // Raised when 30 or more bytes are waiting, or when a fragment has waited
-    // on a quiet line; never while no port is open.
+    // Raised when RThreshold or more bytes are waiting, or when a fragment
+    // has waited on a quiet line; never while no port is open.
     void OnComm();
     // `reason` is meant for the operator: what went wrong and what to do.
     void openFailed(int port, const QString &device, const QString &reason);
@@ -86,6 +93,7 @@ private:
     QTimer m_quiet;
     int m_commPort = 1;
     bool m_dtrEnable = false;
+    int m_rThreshold = kNotifyThreshold;
     // Set on the first sign that the device is gone, until the next opening.
     bool m_lost = false;
     int m_openPort = 0;
