@@ -39,7 +39,7 @@ Form1::Form1(QWidget *parent) : QMainWindow(parent)
     m_notice = new PortNotice(this);
 
     Timer1.setInterval(500);
-    Timer2.setInterval(100);
+    Timer2.setInterval(LinkWatchdog::kTickMs);
     connect(&Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
     connect(&Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
     Timer1.start();

@@ -1,7 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "serial/serialchannel.h"
 
+#include <QDeadlineTimer>
 #include <QMetaObject>
+#include <QThread>
+
+#include <sys/ioctl.h>
+#include <termios.h>
 
 #include <algorithm>
 
@@ -43,6 +48,11 @@ void SerialChannel::setCommPort(int port)
     m_commPort = port;
 }
 
+void SerialChannel::setDevicePath(const QString &device)
+{
+    m_explicitDevice = device;
+}
+
 bool SerialChannel::PortOpen() const
 {
     return m_port.isOpen();
@@ -51,29 +61,27 @@ bool SerialChannel::PortOpen() const
 void SerialChannel::setPortOpen(bool open)
 {
     if (!open) {
-        if (!m_port.isOpen())
-            return;
         // Flushing first also keeps close() from waiting for the kernel to
         // drain the line at 1200 baud.
-        m_port.clear(QSerialPort::AllDirections);
-        m_port.close();
-        m_quiet.stop();
-        m_openDevice.clear();
+        closePort(QSerialPort::AllDirections);
         return;
     }
     if (m_port.isOpen())
         return;
 
     const int port = m_commPort;
-    const QString device = devicePath(port);
+    const QString device = m_explicitDevice.isEmpty() ? devicePath(port) : m_explicitDevice;
     m_port.setPortName(device);
     if (!m_port.open(QIODevice::ReadWrite)) {
         QString reason;
         switch (m_port.error()) {
         case QSerialPort::DeviceNotFoundError:
-            reason = QStringLiteral("no such device (connect the adapter, or set KORVALE_COMM%1 "
-                                    "to its path, such as /dev/ttyUSB0)")
-                         .arg(port);
+            reason = m_explicitDevice.isEmpty()
+                         ? QStringLiteral("no such device (connect the adapter, or set "
+                                          "KORVALE_COMM%1 to its path, such as /dev/ttyUSB0)")
+                               .arg(port)
+                         : QStringLiteral("no such device (connect the adapter, or check the "
+                                          "path with ls -l /dev/serial/by-id/)");
             break;
         case QSerialPort::PermissionError:
             // Qt reports a busy port (EBUSY or its lock file) this way too.
@@ -127,6 +135,54 @@ QByteArray SerialChannel::Input()
     if (!m_port.isOpen())
         return {};
     return m_port.readAll();
+}
+
+bool SerialChannel::drain(int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (m_port.isOpen() && !m_lost && m_port.bytesToWrite() > 0 && !deadline.hasExpired())
+        m_port.waitForBytesWritten(int(deadline.remainingTime()));
+    if (m_port.error() == QSerialPort::TimeoutError)
+        m_port.clearError();
+    if (!m_port.isOpen() || m_lost || m_port.bytesToWrite() > 0)
+        return false;
+    // The kernel's queue drains at the line's pace. Polled rather than
+    // tcdrain(), which would wait for ever on a stuck line.
+    for (;;) {
+        int queued = 0;
+        if (::ioctl(int(m_port.handle()), TIOCOUTQ, &queued) != 0 || queued == 0)
+            return true;
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(5);
+    }
+}
+
+bool SerialChannel::drainAndClose(int timeoutMs)
+{
+    const bool drained = drain(timeoutMs);
+    // Discarding the output queue even when it looks empty would cut off
+    // bytes a pseudo-terminal has accepted but not yet passed on.
+    closePort(drained ? QSerialPort::Input : QSerialPort::AllDirections);
+    return drained;
+}
+
+void SerialChannel::closePort(QSerialPort::Directions discard)
+{
+    if (!m_port.isOpen())
+        return;
+    m_port.clear(discard);
+    m_port.close();
+    m_quiet.stop();
+    m_openDevice.clear();
+}
+
+void SerialChannel::pollLine()
+{
+    // Nothing waiting counts as a timeout: not an error worth keeping.
+    if (m_port.isOpen() && !m_lost && !m_port.waitForReadyRead(0) &&
+        m_port.error() == QSerialPort::TimeoutError)
+        m_port.clearError();
 }
 
 void SerialChannel::onReadyRead()

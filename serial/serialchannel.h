@@ -37,6 +37,9 @@ public:
 
     int CommPort() const { return m_commPort; }
     void setCommPort(int port);
+    // A device path that the next openings use instead of the port's own,
+    // such as a /dev/serial/by-id/ name; empty returns to the port map.
+    void setDevicePath(const QString &device);
 
     bool PortOpen() const;
     // Opening can fail; the port then stays closed and openFailed() tells why.
@@ -59,6 +62,17 @@ public:
     // Takes every byte waiting, possibly none.
     QByteArray Input();
 
+    // Waits, at most `timeoutMs`, until every byte written has left both our
+    // queue and the device's, so that closing cuts nothing off. False if
+    // bytes were still waiting when the time ran out, or the port is closed.
+    bool drain(int timeoutMs);
+    // Drains, then closes without discarding what has left; when the time
+    // runs out it closes like setPortOpen(false). True if everything left.
+    bool drainAndClose(int timeoutMs);
+    // Fetches, without waiting, what the device has received but not yet
+    // handed over, so that a quiet line is not mistaken for one.
+    void pollLine();
+
 signals:
     // Raised when RThreshold or more bytes are waiting, or when a fragment
     // has waited on a quiet line; never while no port is open.
@@ -73,6 +87,7 @@ private:
     void onErrorOccurred(QSerialPort::SerialPortError error);
     void dropLostDevice();
     void onLineQuiet();
+    void closePort(QSerialPort::Directions discard);
 
     QSerialPort m_port;
     QTimer m_quiet;
@@ -83,4 +98,5 @@ private:
     bool m_lost = false;
     int m_openPort = 0;
     QString m_openDevice;
+    QString m_explicitDevice;
 };

@@ -3,6 +3,7 @@
 #include "protocol/commandframe.h"
 #include "protocol/numberentry.h"
 #include "protocol/statusframe.h"
+#include "protocol/statusstream.h"
 
 #include <QtTest>
 
@@ -47,6 +48,8 @@ private slots:
     void syncSearch();
     void outOfRangeValuesKeepTheirLength();
     void encoderRoundTrip();
+    void streamFraming_data();
+    void streamFraming();
 };
 
 void TestProtocol::keyFrames()
@@ -267,6 +270,43 @@ void TestProtocol::encoderRoundTrip()
         QCOMPARE(back->text(1), std::string_view(std::string(digits, 2) + "." + (digits + 2)));
         QCOMPARE(back->text(6), std::string_view(digits, 3));
     }
+}
+
+void TestProtocol::streamFraming_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<bool>("quiet");        // the line falls quiet after the stream
+    QTest::addColumn<QStringList>("shown"); // Reading1 of every frame taken
+    auto f = [](std::uint16_t n) {
+        StatusValues v;
+        v.reading1 = n;
+        const StatusFrame frame = encodeStatusFrame(v);
+        return QByteArray(reinterpret_cast<const char *>(frame.data()), qsizetype(frame.size()));
+    };
+    QTest::newRow("last waits") << f(1) + f(2) << false << QStringList{"00.01"};
+    QTest::newRow("quiet ends it") << f(1) + f(2) << true << QStringList{"00.01", "00.02"};
+    QTest::newRow("one byte short") << f(1).remove(3, 1) + f(2) << true << QStringList{"00.02"};
+    QTest::newRow("short, quiet") << f(1).left(29) << true << QStringList{};
+    QTest::newRow("long, quiet") << f(1) + '\0' << true << QStringList{};
+    QTest::newRow("pair in noise")
+        << QByteArray("\xEB\x90\x01", 3) + f(1) + f(2) << true << QStringList{"00.01", "00.02"};
+}
+
+void TestProtocol::streamFraming()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(bool, quiet);
+    QFETCH(QStringList, shown);
+    StatusStream framer;
+    framer.feed(std::span(reinterpret_cast<const std::uint8_t *>(stream.constData()),
+                          std::size_t(stream.size())),
+                7);
+    if (quiet)
+        framer.lineQuiet();
+    QStringList taken;
+    while (const auto frame = framer.next())
+        taken << QString::fromLatin1(frame->readings.text(1).data(), 5);
+    QCOMPARE(taken, shown);
 }
 
 QTEST_APPLESS_MAIN(TestProtocol)

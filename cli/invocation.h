@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "protocol/commandframe.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+enum class RecordFormat
+{
+    Csv,
+    JsonLines,
+};
+
+struct WatchOptions
+{
+    RecordFormat format = RecordFormat::Csv;
+    bool header = true;
+    std::optional<qint64> count;
+    std::optional<qint64> durationMs;
+};
+
+// What one run of the tool is asked to do, checked in full before anything
+// is opened or sent.
+struct Invocation
+{
+    enum class Action
+    {
+        Help,
+        Watch,
+        Send,
+    };
+    Action action = Action::Help;
+    QString helpTopic; // the command whose help was asked for, or empty
+    int port = 0;      // 1 or 2, unless `device` is given
+    QString device;
+    WatchOptions watch;
+    std::vector<korvale::CommandFrame> frames; // for Send, in order
+};
+
+struct ParsedInvocation
+{
+    std::optional<Invocation> invocation;
+    QString error; // a usage error when there is no invocation
+};
+
+// The arguments without the program name. Options may stand before or after
+// the command; "--name value" and "--name=value" are both understood.
+ParsedInvocation parseInvocation(const QStringList &arguments);

@@ -1,0 +1,17 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QString>
+
+class SerialChannel;
+struct Invocation;
+
+// Opens the port the invocation names, with DTR raised as the panel does.
+// On failure it says why on standard error and returns false.
+bool openChosenPort(SerialChannel &channel, const Invocation &invocation);
+
+// "comm1 (/dev/ttyS0)", or just the device when one was named.
+QString portName(const Invocation &invocation, const QString &device);
+
+// One line on standard error, after the tool's name.
+void tell(const QString &message);

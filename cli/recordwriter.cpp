@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: MIT
+#include "cli/recordwriter.h"
+
+#include "protocol/statusindicators.h"
+
+#include <array>
+
+namespace {
+
+const std::array<const char *, 12> kFields = {"time",    "V",        "A",        "W",
+                                              "limit_V", "limit_A",  "limit_W",  "remote",
+                                              "output",  "overtemp", "blinking", "fine"};
+
+QByteArray flag(bool on, RecordFormat format)
+{
+    if (format == RecordFormat::Csv)
+        return on ? "1" : "0";
+    return on ? "true" : "false";
+}
+
+QByteArray quoted(const QByteArray &text)
+{
+    // Every text here is digits, letters, '.', ':', '+' or '-': none needs
+    // escaping in JSON.
+    return '"' + text + '"';
+}
+
+} // namespace
+
+QString isoLocalTime(const QDateTime &time)
+{
+    const QDateTime local = time.toLocalTime();
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
+bool RecordWriter::header()
+{
+    if (m_format != RecordFormat::Csv)
+        return true;
+    QByteArrayList names;
+    for (const char *name : kFields)
+        names << name;
+    return write(names.join(','));
+}
+
+bool RecordWriter::frame(const QDateTime &time, const korvale::StatusReadings &readings)
+{
+    const korvale::IndicatorUpdate shown = korvale::indicatorUpdate(readings.StatusByte);
+    const std::string_view blinking = korvale::blinkingCaption(shown.BlinkTarget);
+    const bool json = m_format == RecordFormat::JsonLines;
+    auto text = [json](const QByteArray &value) { return json ? quoted(value) : value; };
+
+    QByteArrayList values{text(isoLocalTime(time).toLatin1())};
+    for (int i = 1; i <= korvale::kReadingCount; ++i) {
+        const std::string_view reading = readings.text(i);
+        values << text(QByteArray(reading.data(), qsizetype(reading.size())));
+    }
+    values << flag(shown.visibilityOf(16).value_or(false), m_format)
+           << text(shown.visibilityOf(14).value_or(false) ? "on" : "off")
+           << flag(shown.visibilityOf(11).value_or(false), m_format)
+           << text(QByteArray(blinking.data(), qsizetype(blinking.size())))
+           << flag(shown.visibilityOf(7).value_or(false), m_format);
+    if (!json)
+        return write(values.join(','));
+
+    QByteArray line = "{";
+    for (std::size_t i = 0; i < kFields.size(); ++i) {
+        if (i > 0)
+            line += ',';
+        line += quoted(kFields[i]) + ':' + values[qsizetype(i)];
+    }
+    return write(line + '}');
+}
+
+bool RecordWriter::event(const QDateTime &time, const char *event)
+{
+    if (m_format != RecordFormat::JsonLines)
+        return true;
+    return write("{\"time\":" + quoted(isoLocalTime(time).toLatin1()) +
+                 ",\"event\":" + quoted(event) + '}');
+}
+
+bool RecordWriter::write(const QByteArray &line)
+{
+    const QByteArray withEnd = line + '\n';
+    return std::fwrite(withEnd.constData(), 1, std::size_t(withEnd.size()), m_out) ==
+               std::size_t(withEnd.size()) &&
+           std::fflush(m_out) == 0;
+}

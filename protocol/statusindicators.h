@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+// What a status byte does to the panel's indicator labels, as data, so that
+// the window and the command-line tool show the same states from one rule.
+namespace korvale {
+
+// Status byte bits, by value. 0x01 means nothing.
+namespace StatusBit {
+inline constexpr std::uint8_t Remote = 0x02;       // Label16 "remote"
+inline constexpr std::uint8_t OutputOn = 0x04;     // Label14 "On" / Label13 "Off"
+inline constexpr std::uint8_t Overtemp = 0x08;     // Label11
+inline constexpr std::uint8_t PowerConst = 0x10;   // Label10 "P-const"
+inline constexpr std::uint8_t CurrentConst = 0x20; // Label9 "I-const"
+inline constexpr std::uint8_t VoltageConst = 0x40; // Label8 "U-const"
+inline constexpr std::uint8_t Fine = 0x80;         // Label7
+} // namespace StatusBit
+
+struct LabelUpdate
+{
+    int label = 0; // LabelN
+    bool visible = false;
+};
+
+// The label updates of one status byte, in the order they are made, and the
+// constant-mode label to blink: BlinkTarget 8, 9, 10, or 0 for none. A
+// constant-mode label whose bit is clear gets no update: it either blinks or
+// keeps whatever it last showed.
+struct IndicatorUpdate
+{
+    std::array<LabelUpdate, 8> updates{};
+    std::size_t count = 0;
+    int BlinkTarget = 0;
+
+    // The visibility the byte gives LabelN, or nothing when it leaves it alone.
+    std::optional<bool> visibilityOf(int label) const;
+};
+
+IndicatorUpdate indicatorUpdate(std::uint8_t statusByte);
+
+// Caption of the constant-mode label BlinkTarget names, "none" for 0.
+std::string_view blinkingCaption(int BlinkTarget);
+
+} // namespace korvale
