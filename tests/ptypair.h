@@ -1,108 +1,62 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <QByteArray>
 #include <QDeadlineTimer>
-#include <QString>
 #include <QTest>
 
-#include <cerrno>
 #include <fcntl.h>
 #include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 // A pseudo-terminal pair standing in for the supply: the code under test opens
 // slavePath() like any serial device, the test plays the supply on the master.
-// The slave end stays open here as well, so the line keeps its state while the
+// The slave end stays open here too, so the line keeps its state while the
 // code under test closes and reopens it.
 class PtyPair
 {
 public:
     PtyPair()
     {
-        if (::openpty(&m_master, &m_slave, nullptr, nullptr, nullptr) != 0) {
-            m_master = m_slave = -1;
-            return;
-        }
-        for (int fd : {m_master, m_slave}) {
-            termios tio{};
-            ::tcgetattr(fd, &tio);
-            ::cfmakeraw(&tio);
-            ::tcsetattr(fd, TCSANOW, &tio);
-        }
-        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-        if (const char *name = ::ttyname(m_slave))
-            m_slavePath = QString::fromLocal8Bit(name);
+        termios raw{};
+        ::cfmakeraw(&raw);
+        if (::openpty(&m_master, &m_slave, nullptr, &raw, nullptr) == 0)
+            ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
     }
     ~PtyPair()
     {
         closeMaster();
-        if (m_slave >= 0)
-            ::close(m_slave);
+        ::close(m_slave);
     }
-    PtyPair(const PtyPair &) = delete;
-    PtyPair &operator=(const PtyPair &) = delete;
+    bool isValid() const { return m_master >= 0; }
+    QString slavePath() const { return QString::fromLocal8Bit(::ttyname(m_slave)); }
+    QByteArray slavePathBytes() const { return slavePath().toLocal8Bit(); }
 
-    bool isValid() const { return m_master >= 0 && !m_slavePath.isEmpty(); }
-    QString slavePath() const { return m_slavePath; }
-    QByteArray slavePathBytes() const { return m_slavePath.toLocal8Bit(); }
-
-    // Plays bytes from the supply's side; false if they could not all go.
-    bool write(const QByteArray &bytes)
+    // Plays bytes from the supply's side, the event loop turning while the
+    // line is full; false if they could not all go within two seconds.
+    bool write(QByteArray bytes)
     {
-        qsizetype done = 0;
-        QDeadlineTimer deadline(2000);
-        while (m_master >= 0 && done < bytes.size() && !deadline.hasExpired()) {
-            const ssize_t n = ::write(m_master, bytes.constData() + done, bytes.size() - done);
-            if (n > 0)
-                done += n;
-            else if (n < 0 && errno != EAGAIN && errno != EINTR)
-                return false;
-            else
-                QTest::qWait(1);
+        for (QDeadlineTimer deadline(2000); !bytes.isEmpty() && !deadline.hasExpired();) {
+            const ssize_t n =
+                m_master < 0 ? -1 : ::write(m_master, bytes.constData(), bytes.size());
+            n > 0 ? void(bytes.remove(0, n)) : QTest::qWait(1);
         }
-        return done == bytes.size();
+        return bytes.isEmpty();
     }
 
-    // What the code under test has sent so far, without waiting.
-    QByteArray readAvailable()
+    // What the code under test sent: once `n` bytes have come (never, for
+    // -1), or what came before the timeout.
+    QByteArray readExactly(qsizetype n, int timeoutMs = 2000)
     {
         QByteArray out;
         char chunk[4096];
-        while (m_master >= 0) {
-            const ssize_t n = ::read(m_master, chunk, sizeof chunk);
-            if (n <= 0)
-                break;
-            out.append(chunk, n);
+        for (QDeadlineTimer deadline(timeoutMs);
+             (n < 0 || out.size() < n) && !deadline.hasExpired();) {
+            const ssize_t got = m_master < 0 ? -1 : ::read(m_master, chunk, sizeof chunk);
+            got > 0 ? void(out.append(chunk, got)) : QTest::qWait(5);
         }
         return out;
     }
-
-    // Collects for `ms` milliseconds while the event loop keeps turning, so
-    // that the code under test can flush its queue meanwhile.
-    QByteArray readFor(int ms)
-    {
-        QByteArray out;
-        QDeadlineTimer deadline(ms);
-        do {
-            out += readAvailable();
-            QTest::qWait(5);
-        } while (!deadline.hasExpired());
-        return out + readAvailable();
-    }
-
-    // Returns as soon as `n` bytes have come, or what came before the timeout.
-    QByteArray readExactly(qsizetype n, int timeoutMs = 2000)
-    {
-        QByteArray out = readAvailable();
-        QDeadlineTimer deadline(timeoutMs);
-        while (out.size() < n && !deadline.hasExpired()) {
-            QTest::qWait(5);
-            out += readAvailable();
-        }
-        return out;
-    }
+    QByteArray readFor(int ms) { return readExactly(-1, ms); }
 
     // The supply goes away (cable or adapter pulled).
     void closeMaster()
@@ -115,5 +69,4 @@ public:
 private:
     int m_master = -1;
     int m_slave = -1;
-    QString m_slavePath;
 };

@@ -1,28 +1,63 @@
 // SPDX-License-Identifier: MIT
-// The window as the operator first sees it: every control where the panel
-// drawing expects it, the start state, the keyboard order, QUIT and closing.
-#include "app/form1.h"
+// The window end to end over a pseudo-terminal: its start state, every key
+// and arrow as bytes on the line, status blocks proving the readings, the
+// indicators, "Locked", the blink and the watchdog together, failures and
+// hang-ups of the port, picking ports, and QUIT; and the serial channel's
+// bounds and timing, which the window cannot pin down exactly.
 #include "app/portnotice.h"
-#include "panel/artcache.h"
-#include "panel/frontpanel.h"
 #include "panel/picturebox.h"
+#include "wiredform.h"
 
-#include <QAccessible>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenuBar>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QtTest>
-
-#include <cmath>
+#include <QtWidgets>
 
 namespace {
 
-int px(int twips)
+// Readings 12.34 5.000 123.4 40 0.50 200, then `status`, in thirty bytes.
+QByteArray frame(int status)
 {
-    return int(std::lround(twips / 15.0));
+    return QByteArray::fromHex("eb9004d2138812340fa001f42000") + char(status) +
+           QByteArray(15, '\x5a');
 }
+
+// Which of Label7..Label16 are shown, by number.
+QString shownIndicators(const FrontPanel &panel)
+{
+    QStringList shown;
+    for (int n = 7; n <= 16; ++n)
+        if (!panel.label(n)->isHidden())
+            shown << QString::number(n);
+    return shown.join(',');
+}
+
+QByteArray pattern(qsizetype size, int seed = 0)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char((i + seed) * 7 + 1);
+    return bytes;
+}
+
+QByteArray numbered(int sequence)
+{
+    return QByteArray("\xEB\x90", 2) + char(sequence >> 8) + char(sequence & 0xFF);
+}
+
+// The serial channel alone on port 1, taking every block as the window does.
+struct Channel
+{
+    PtyPair pty;
+    SerialChannel channel;
+    QList<QByteArray> takes;
+
+    Channel()
+    {
+        qputenv("KORVALE_COMM1", pty.slavePathBytes());
+        channel.setCommPort(1);
+        QObject::connect(&channel, &SerialChannel::OnComm, &channel,
+                         [this] { takes << channel.Input(); });
+    }
+};
 
 } // namespace
 
@@ -30,190 +65,54 @@ class TestForm1 : public QObject
 {
     Q_OBJECT
 private slots:
-    void inventory_data();
-    void inventory();
-    void stacking();
     void startState();
-    void focusOrder();
-    void accessibleNames();
-    void bakedPanelMatchesItsVectorArt();
-    void quitClosesThePortAndEnds();
-    void closingTheFrameEndsWithANoticeOpen();
+    void receiveNotification();
+    void queuesAreBounded();
+    void reopeningDiscardsWaitingBytes();
+    void keysAndArrows();
+    void statusBlocks();
+    void portsNoticeAndQuit();
 };
-
-void TestForm1::inventory_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("caption");
-    QTest::addColumn<QRect>("twips");
-    QTest::addColumn<QString>("family"); // resolved family; empty: no text shown
-    QTest::addColumn<int>("pixelSize");
-    QTest::addColumn<bool>("bold");
-    QTest::addColumn<bool>("italic");
-
-    struct Row
-    {
-        const char *name, *caption;
-        int l, t, w, h;
-        const char *family;
-        int size;
-        bool bold, italic;
-    };
-    const Row rows[] = {
-        {"Command14", "QUIT", 7980, 3980, 852, 372, "Liberation Sans", 12, true, false},
-        {"Text1", "1", 8160, 1760, 492, 372, "Liberation Sans", 14, false, false},
-        {"Command13", "", 7680, 1680, 400, 520, "", 0, false, false},
-        {"Command12", "", 8720, 1680, 400, 520, "", 0, false, false},
-        {"Command11", "REM", 5700, 2590, 520, 324, "Liberation Sans", 12, true, false},
-        {"Command10", "I/O", 5070, 2590, 520, 324, "Liberation Sans", 12, true, false},
-        {"Command9", "L", 6330, 1860, 520, 324, "Liberation Sans", 12, true, false},
-        {"Command8", "F", 6330, 1460, 520, 324, "Liberation Sans", 12, true, false},
-        {"Command7", "N", 6330, 1065, 520, 324, "Liberation Sans", 12, true, false},
-        {"Command6", "CE", 5700, 1860, 520, 324, "Liberation Sans", 12, true, false},
-        {"Command5", "ENT", 5700, 1440, 520, 324, "Liberation Sans", 12, true, false},
-        {"Command4", "u", 5700, 1065, 520, 324, "Liberation Sans", 12, true, false},
-        {"Command3", "P", 5070, 1860, 520, 324, "Liberation Sans", 12, true, false},
-        {"Command2", "I", 5070, 1460, 520, 324, "Liberation Sans", 12, true, false},
-        {"Command1", "U", 5070, 1065, 520, 324, "Liberation Sans", 12, true, false},
-        {"Image5", "", 2700, 1330, 120, 120, "", 0, false, false},
-        {"Image4", "", 2700, 1200, 120, 120, "", 0, false, false},
-        {"Image3", "", 9480, 4200, 480, 480, "", 0, false, false},
-        {"Image2", "", 9480, 4200, 492, 480, "", 0, false, false},
-        {"Label16", "remote", 1488, 2630, 612, 228, "Liberation Sans Narrow", 12, true, false},
-        {"Label15", "Locked", 2470, 2630, 612, 228, "Liberation Sans Narrow", 12, true, false},
-        {"Label14", "On", 3300, 2600, 372, 228, "Liberation Sans Narrow", 12, true, false},
-        {"Label13", "Off", 3820, 2600, 372, 228, "Liberation Sans Narrow", 12, true, false},
-        {"Label12", "Output", 3400, 2430, 612, 228, "Liberation Sans Narrow", 12, true, false},
-        {"Label11", "Overtemp", 3300, 2260, 828, 228, "Liberation Sans Narrow", 12, true, false},
-        {"Label10", "P-const", 2800, 2030, 612, 228, "Liberation Sans Narrow", 12, true, false},
-        {"Label9", "I-const", 2800, 1700, 612, 228, "Liberation Sans Narrow", 12, true, false},
-        {"Label8", "U-const", 2800, 1380, 852, 228, "Liberation Sans Narrow", 12, true, false},
-        {"Label7", "fine", 2830, 1130, 612, 228, "Liberation Sans Narrow", 14, true, false},
-        {"Label6", "000", 3390, 1950, 612, 348, "Liberation Sans Narrow", 23, false, true},
-        {"Label5", "0.00", 3355, 1620, 615, 330, "Liberation Sans Narrow", 23, false, true},
-        {"Label4", "00", 3395, 1300, 432, 312, "Liberation Sans Narrow", 23, false, true},
-        {"Label3", "000.0", 1390, 2170, 1332, 492, "Liberation Sans Narrow", 35, false, true},
-        {"Label2", "0.000", 1390, 1630, 1308, 492, "Liberation Sans Narrow", 35, false, true},
-        {"Label1", "00.00", 1390, 1110, 1320, 495, "Liberation Sans Narrow", 35, false, true},
-        {"Image1", "", 120, 120, 10308, 4776, "", 0, false, false},
-    };
-    for (const Row &r : rows)
-        QTest::newRow(r.name) << r.name << r.caption << QRect(r.l, r.t, r.w, r.h) << r.family
-                              << r.size << r.bold << r.italic;
-}
-
-void TestForm1::inventory()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, caption);
-    QFETCH(QRect, twips);
-    QFETCH(QString, family);
-    QFETCH(int, pixelSize);
-    QFETCH(bool, bold);
-    QFETCH(bool, italic);
-
-    Form1 form;
-    auto *widget = form.panel()->findChild<QWidget *>(name);
-    QVERIFY2(widget, qPrintable(name));
-    QCOMPARE(widget->parentWidget(), form.panel());
-    QCOMPARE(widget->geometry(),
-             QRect(px(twips.left()), px(twips.top()), px(twips.width()), px(twips.height())));
-
-    QString shown;
-    if (auto *button = qobject_cast<QPushButton *>(widget))
-        shown = button->text();
-    else if (auto *label = qobject_cast<QLabel *>(widget))
-        shown = label->text();
-    else if (auto *box = qobject_cast<QLineEdit *>(widget))
-        shown = box->text();
-    QCOMPARE(shown, caption);
-
-    if (!family.isEmpty()) {
-        const QFontInfo info(widget->font());
-        QCOMPARE(info.family(), family);
-        QCOMPARE(widget->font().pixelSize(), pixelSize);
-        QCOMPARE(info.bold(), bold);
-        QCOMPARE(info.italic(), italic);
-    }
-    QVERIFY(widget->isEnabled());
-}
-
-void TestForm1::stacking()
-{
-    // Back to front: Image1, the labels, Image2..Image5, then buttons and the
-    // number box in front of everything.
-    Form1 form;
-    const QObjectList &children = form.panel()->children();
-    auto depth = [&](const QString &name) {
-        return children.indexOf(form.panel()->findChild<QObject *>(name));
-    };
-    QCOMPARE(depth("Image1"), 0);
-    qsizetype lastLabel = 0;
-    for (int n = 1; n <= 16; ++n) {
-        QVERIFY(depth(QStringLiteral("Label%1").arg(n)) > 0);
-        lastLabel = std::max<qsizetype>(lastLabel, depth(QStringLiteral("Label%1").arg(n)));
-    }
-    for (int n = 2; n <= 5; ++n)
-        QVERIFY(depth(QStringLiteral("Image%1").arg(n)) > lastLabel);
-    QVERIFY(depth("Image3") > depth("Image2")); // the crossed-out one is seen first
-    const int frontPicture = depth("Image5");
-    for (int n = 1; n <= 14; ++n)
-        QVERIFY(depth(QStringLiteral("Command%1").arg(n)) > frontPicture);
-    QVERIFY(depth("Text1") > frontPicture);
-}
 
 void TestForm1::startState()
 {
     Form1 form;
-    QCOMPARE(form.windowTitle(), QStringLiteral("Remote operation interface of Korvale"));
-    QCOMPARE(form.panel()->size(), QSize(701, 331));
-    QCOMPARE(form.panel()->palette().color(QPalette::Window), QColor(192, 192, 192));
-    QCOMPARE(form.panel()->command(5)->palette().color(QPalette::Button), QColor(255, 255, 192));
-    QCOMPARE(form.panel()->text1()->palette().color(QPalette::Base), QColor(192, 192, 255));
-
-    // The menu: one title, two items in order, comm2 checked, no port open.
-    const QList<QAction *> titles = form.menuBar()->actions();
-    QCOMPARE(titles.size(), 1);
-    QCOMPARE(titles.first()->text(), QStringLiteral("COMMPORT"));
-    const QList<QAction *> items = titles.first()->menu()->actions();
-    QCOMPARE(items, (QList<QAction *>{form.comm1(), form.comm2()}));
-    QCOMPARE(form.comm1()->text(), QStringLiteral("comm1"));
-    QCOMPARE(form.comm2()->text(), QStringLiteral("comm2"));
-    QVERIFY(!form.comm1()->isChecked());
-    QVERIFY(form.comm2()->isChecked());
-    QVERIFY(!form.channel().PortOpen());
-    QVERIFY(form.channel().DTREnable());
-
-    // Only the direction marks start hidden; the window keeps its size.
-    for (QWidget *child : form.panel()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
-        const bool mark = child == form.panel()->image(4) || child == form.panel()->image(5);
-        QVERIFY2(child->isHidden() == mark, qPrintable(child->objectName()));
-    }
-    QVERIFY(form.Timer1.isActive() && form.Timer1.interval() == 500);
-    QVERIFY(form.Timer2.isActive() && form.Timer2.interval() == 100);
-    QCOMPARE(form.Watchdog.SilenceCount, 0);
-    QCOMPARE(form.Watchdog.LinkLost, 0);
-    QCOMPARE(form.BlinkTarget, 0);
-
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QCOMPARE(form.minimumSize(), form.maximumSize());
-    QCOMPARE(form.centralWidget()->geometry().size(), QSize(701, 331));
-}
-
-void TestForm1::focusOrder()
-{
-    Form1 form;
     FrontPanel *panel = form.panel();
-    QCOMPARE(form.focusWidget(), panel->command(1));
+    QCOMPARE(form.windowTitle(), QStringLiteral("Remote operation interface of Korvale"));
+    QCOMPARE(form.menuBar()->actions().first()->menu()->actions(),
+             (QList<QAction *>{form.comm1(), form.comm2()}));
+    QVERIFY(!form.comm1()->isChecked() && form.comm2()->isChecked());
+    QVERIFY(!form.channel().PortOpen() && form.channel().DTREnable());
+    QCOMPARE(SerialChannel::devicePath(1) + SerialChannel::devicePath(2), "/dev/ttyS0/dev/ttyS1");
+    QCOMPARE(form.Timer1.interval(), 500);
+    QCOMPARE(form.Timer2.interval(), 100);
+    QVERIFY(form.Timer1.isActive() && form.Timer2.isActive());
 
-    QList<QWidget *> expected;
+    // Only the direction marks start hidden. Controls stack in front of the
+    // pictures, the pictures in front of the labels, all before the drawing.
+    const QList<QWidget *> children = panel->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+    auto depth = [&](QWidget *c) {
+        const QString name = c->objectName();
+        return c == panel->image(1)       ? 0
+               : name.startsWith("Label") ? 1
+               : name.startsWith("Image") ? 2
+                                          : 3;
+    };
+    for (qsizetype i = 0; i < children.size(); ++i) {
+        QWidget *child = children[i];
+        QCOMPARE(child->isHidden(), child == panel->image(4) || child == panel->image(5));
+        QVERIFY2(i == 0 || depth(children[i - 1]) <= depth(child), qPrintable(child->objectName()));
+    }
+    // Twips round to the nearest pixel: 7980, 3980, 852, 372.
+    QCOMPARE(panel->command(14)->geometry(), QRect(532, 265, 57, 25));
+
+    // Keyboard order: the keys, the arrows, the number box, QUIT.
+    QList<QWidget *> expected, chain;
     for (int n = 1; n <= 13; ++n)
         expected << panel->command(n);
     expected << panel->text1() << panel->command(14);
-
-    QList<QWidget *> chain;
-    QWidget *w = panel->command(1);
+    QWidget *w = form.focusWidget();
+    QCOMPARE(w, panel->command(1));
     do {
         if (w->focusPolicy() & Qt::TabFocus && w->parentWidget() == panel)
             chain << w;
@@ -221,65 +120,183 @@ void TestForm1::focusOrder()
     } while (w != panel->command(1));
     QCOMPARE(chain, expected);
 
-    for (int n = 1; n <= 16; ++n)
-        QCOMPARE(panel->label(n)->focusPolicy(), Qt::NoFocus);
-    for (int n = 1; n <= 5; ++n)
-        QCOMPARE(panel->image(n)->focusPolicy(), Qt::NoFocus);
-}
-
-void TestForm1::accessibleNames()
-{
-    Form1 form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    auto nameOf = [&](const QString &objectName) {
-        QWidget *w = form.panel()->findChild<QWidget *>(objectName);
-        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(w);
-        return iface ? iface->text(QAccessible::Name) : QString();
+    QCOMPARE(form.minimumSize(), form.maximumSize());
+    QCOMPARE(form.centralWidget()->size(), QSize(701, 331));
+    // Screen readers get a name for every picture and the number box.
+    auto name = [](QWidget *w) {
+        return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
     };
-    const QList<std::pair<QString, QString>> names = {
-        {"Command12", "Right arrow"}, {"Command13", "Left arrow"}, {"Text1", "Number"},
-        {"Image1", "Front panel"},    {"Image2", "Link alive"},    {"Image3", "Link lost"},
-        {"Image4", "Up mark"},        {"Image5", "Down mark"},     {"Command10", "I/O"},
-        {"Command14", "QUIT"},        {"Label15", "Locked"},       {"Label1", "00.00"},
-    };
-    for (const auto &[object, name] : names)
-        QCOMPARE(nameOf(object), name);
-
-    // The readings are bare digits: their description says which display.
-    QCOMPARE(QAccessible::queryAccessibleInterface(form.panel()->label(2))
-                 ->text(QAccessible::Description),
-             QStringLiteral("Amperes display"));
-    QCOMPARE(QAccessible::queryAccessibleInterface(form.panel()->label(6))
-                 ->text(QAccessible::Description),
-             QStringLiteral("Watts limit display"));
-
-    QAccessibleInterface *picture = QAccessible::queryAccessibleInterface(form.panel()->image(1));
-    QCOMPARE(picture->role(), QAccessible::Graphic);
-    QCOMPARE(QAccessible::queryAccessibleInterface(form.panel()->command(1))->role(),
-             QAccessible::Button);
+    QCOMPARE(name(panel->image(3)) + '/' + name(panel->text1()) + '/' + name(panel->command(12)),
+             "Link lost/Number/Right arrow");
 }
 
-void TestForm1::bakedPanelMatchesItsVectorArt()
+void TestForm1::keysAndArrows()
 {
-    // The drawing is baked at the panel's own size so start-up need not
-    // render it; a bake for another size would silently fall back to the
-    // slow path, and a stale one would show old artwork.
-    Form1 form;
-    PictureBox *image1 = form.panel()->image(1);
-    for (qreal ratio : {1.0, 2.0}) {
-        const QSize pixels = image1->size() * ratio;
-        const QString baked = bakedArtPath(image1->artResource(), pixels);
-        QVERIFY2(QFile::exists(baked), qPrintable(baked));
-        const QImage rendered = renderArtImage(image1->artResource(), pixels);
-        QCOMPARE(QImage(baked).convertToFormat(rendered.format()), rendered);
+    WiredForm w;
+    w.form->show();
+    QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
+    QByteArray expected;
+    for (int command = 1; command <= 11; ++command) {
+        w.click(command);
+        // "L" (9) and "REM" (11) send nothing.
+        const char codes[] = "\x00\x04\x08\x01\x05\x09\x02\x06-\x0C-";
+        if (codes[command - 1] != '-')
+            expected += QByteArray("\xEB\x90\xAA", 3) + codes[command - 1];
     }
+
+    // Text typed, arrow (12 right, 13 left), number sent or -1: refused.
+    const std::tuple<const char *, int, int> entries[] = {
+        {"1", 12, 1},     {" 12 ", 13, 12}, {"255", 12, 255}, {"2.5", 13, 2},
+        {"17", 12, 0x11}, {"", 13, -1},     {"ten", 12, -1},  {"256", 13, -1},
+        {"-3", 12, -1},   {"1e1", 13, -1},  {"200", 13, 200}};
+    QLineEdit *box = w.panel().text1();
+    for (const auto &[text, arrow, number] : entries) {
+        box->setText(text);
+        w.click(arrow);
+        QCOMPARE(w.panel().image(4)->isHidden(), arrow == 13);
+        QCOMPARE(w.panel().image(5)->isHidden(), arrow == 12);
+        QCOMPARE(box->text(), QString(text)); // never rewritten
+        if (number >= 0) {
+            expected += QByteArray("\xEB\x90", 2) + char(arrow == 12 ? 0x55 : 0xCC) + char(number);
+        } else {
+            // The cue: the box has the focus with its text selected.
+            QCOMPARE(QApplication::focusWidget(), box);
+            QCOMPARE(box->selectedText(), QString(text));
+        }
+    }
+    w.click(10); // a key after numbered frames is a key frame
+    expected += QByteArray("\xEB\x90\xAA\x0C", 4);
+    QCOMPARE(w.pty.readFor(300).toHex(' '), expected.toHex(' '));
+    QVERIFY(w.form->findChildren<QMessageBox *>().isEmpty());
 }
 
-void TestForm1::quitClosesThePortAndEnds()
+void TestForm1::statusBlocks()
 {
+    WiredForm w;
+    FrontPanel &panel = w.panel();
+    w.form->Timer1.stop(); // ticked by hand
+    w.form->Timer2.stop();
+    // Silence from the start: lost after the 21st tick, not the 20th, and
+    // then the crossed-out picture blinks in place of the steady one.
+    for (int i = 0; i < 20; ++i)
+        w.form->Timer2_Timer();
+    QCOMPARE(w.form->Watchdog.LinkLost, 0);
+    w.form->Timer2_Timer();
+    QCOMPARE(w.form->Watchdog.LinkLost, 1);
+    for (bool lostHidden : {true, false}) {
+        w.form->Timer1_Timer();
+        QVERIFY(panel.image(2)->isHidden());
+        QCOMPARE(panel.image(3)->isHidden(), lostHidden);
+    }
+
+    const QString usual = "12.34 5.000 123.4 40 0.50 200";
+    QByteArray shifted = QByteArray(5, '\x33') + frame(0x56).left(25);
+    shifted[8] = char(0xB5); // 0x04B5: 12.05
+    // Clear constant-mode bits keep their labels' visibility; a rejected
+    // block changes nothing but "Locked" and the watchdog.
+    const std::tuple<QByteArray, QString, QString, int> rows[] = {
+        {frame(0x7E).mid(10), "00.00 0.000 000.0 00 0.00 000", "7,8,9,10,11,12,13,14,16",
+         0}, // a cut frame's tail
+        {frame(0x00), usual, "8,9,10,12,13", 8},
+        {frame(0x01), usual, "8,9,10,12,13", 8},
+        {frame(0x50), usual, "8,9,10,12,13", 9},
+        {frame(0x60), usual, "8,9,10,12,13", 10},
+        {frame(0x10), usual, "8,9,10,12,13", 8},
+        {frame(0xFE), usual, "7,8,9,10,11,12,14,16", 0},
+        {frame(0x88), usual, "7,8,9,10,11,12,13", 8},
+        {frame(0x36) + '\0', usual, "7,8,9,10,11,12,13", 8},
+        {frame(0x36).repeated(2), usual, "7,8,9,10,11,12,13", 8},
+        {QByteArray(30, '\x11'), usual, "7,8,9,10,11,12,13", 8},
+        {QByteArray(16, '\0') + frame(0x36).left(14), usual, "7,8,9,10,11,12,13", 8},
+        {shifted, "12.05 5.000 123.4 40 0.50 200", "8,9,10,12,14,16", 9},
+        {frame(0x76), usual, "8,9,10,12,14,16", 0},
+    };
+    for (const auto &[block, readings, indicators, target] : rows) {
+        panel.label(15)->show();
+        panel.image(3)->show();
+        for (int i = 0; i < 25; ++i)
+            w.form->Timer2_Timer();
+        QVERIFY(w.deliver(block));
+        QCOMPARE(w.readings().join(' '), readings);
+        QCOMPARE(shownIndicators(panel), indicators);
+        QCOMPARE(w.form->BlinkTarget, target);
+        // Every block, even a rejected one, is a sign of life.
+        QCOMPARE(w.form->Watchdog.SilenceCount, 0);
+        QCOMPARE(w.form->Watchdog.LinkLost, 0);
+        // Two blink ticks: the target label goes and comes back, and the
+        // steady link picture stands alone.
+        for (int tick = 0; tick < 2; ++tick) {
+            w.form->Timer1_Timer();
+            QVERIFY(!panel.image(2)->isHidden() && panel.image(3)->isHidden());
+            for (int n = 8; n <= 10; ++n)
+                QCOMPARE(panel.label(n)->isHidden(), n == target && tick == 0);
+        }
+    }
+
+    // Megabytes of noise: the frame after it is read as if nothing happened.
+    QByteArray noise(4 * 1024 * 1024, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+    QVERIFY(w.pty.write(noise));
+    QTest::qWait(300);
+    QVERIFY(w.deliver(frame(0x50)));
+    QCOMPARE(w.readings().join(' ') + ' ' + shownIndicators(panel), usual + " 8,9,10,12,13");
+}
+
+void TestForm1::portsNoticeAndQuit()
+{
+    // comm1 is missing, comm2 held by another program: one notice, replaced,
+    // naming the device and the cause; the window keeps working.
+    PtyPair one, two;
+    SerialChannel holder;
+    qputenv("KORVALE_COMM1", "/dev/korvale-no-such-device");
+    qputenv("KORVALE_COMM2", two.slavePathBytes());
+    holder.setCommPort(2);
+    holder.setPortOpen(true);
     Form1 form;
     form.show();
+    form.comm1()->trigger();
+    form.comm2()->trigger();
+    QVERIFY(!form.channel().PortOpen());
+    QMessageBox *notice = form.findChild<PortNotice *>()->notice();
+    QVERIFY(notice->isVisible() && !notice->isModal());
+    QVERIFY(notice->text().contains(two.slavePath() + ") could not be opened: permission denied, "
+                                                      "or another program holds the port"));
+    holder.setPortOpen(false);
+
+    // Hang-ups over and over, with and without a frame on its way: no
+    // descriptor leaks, and one notice on screen, replaced each time.
+    QSignalSpy lost(&form.channel(), &SerialChannel::deviceLost);
+    auto openFds = [] { return QDir("/proc/self/fd").entryList(QDir::System).size(); };
+    const qsizetype fdsBefore = openFds();
+    for (int i = 0; i < 20; ++i) {
+        PtyPair pty;
+        qputenv("KORVALE_COMM1", pty.slavePathBytes());
+        form.comm1()->trigger();
+        QVERIFY(i % 2 == 0 || pty.write(frame(0)));
+        pty.closeMaster();
+        QTRY_COMPARE_WITH_TIMEOUT(lost.size(), i + 1, 2000);
+        QVERIFY(!form.channel().PortOpen());
+    }
+    QCOMPARE(openFds(), fdsBefore);
+    QCOMPARE(form.findChildren<QMessageBox *>().size(), 1);
+
+    // Picking a port closes the one open before it.
+    qputenv("KORVALE_COMM1", one.slavePathBytes());
+    const QByteArray io("\xEB\x90\xAA\x0C", 4);
+    const std::tuple<int, PtyPair *, PtyPair *> picks[] = {
+        {1, &one, &two}, {2, &two, &one}, {1, &one, &two}};
+    for (auto [port, pty, other] : picks) {
+        (port == 1 ? form.comm1() : form.comm2())->trigger();
+        QCOMPARE(form.comm1()->isChecked(), port == 1);
+        QCOMPARE(form.comm2()->isChecked(), port == 2);
+        QTest::mouseClick(form.panel()->command(10), Qt::LeftButton);
+        QCOMPARE(pty->readExactly(4), io);
+        QCOMPARE(other->readFor(50), QByteArray());
+    }
+
+    // QUIT closes the port and ends the event loop with 0; nothing due runs.
     int ticks = 0;
     connect(&form.Timer2, &QTimer::timeout, this, [&] { ++ticks; });
     QTimer::singleShot(0, &form,
@@ -287,39 +304,89 @@ void TestForm1::quitClosesThePortAndEnds()
     QObject guard;
     QTimer::singleShot(5000, &guard, [] { QCoreApplication::exit(1); });
     QCOMPARE(QCoreApplication::exec(), 0);
-    QVERIFY(!form.channel().PortOpen());
-    QVERIFY(!form.Timer1.isActive() && !form.Timer2.isActive());
+    QVERIFY(!form.channel().PortOpen() && !form.Timer1.isActive() && !form.Timer2.isActive());
     QCOMPARE(ticks, 0);
+    qunsetenv("KORVALE_COMM2");
 }
 
-void TestForm1::closingTheFrameEndsWithANoticeOpen()
+void TestForm1::receiveNotification()
 {
-    qputenv("KORVALE_COMM1", "/dev/korvale-no-such-device");
-    auto *form = new Form1;
-    form->setAttribute(Qt::WA_DeleteOnClose);
-    form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(form));
-    form->comm1()->trigger();
-    QVERIFY(form->comm1()->isChecked());
-    QVERIFY(!form->channel().PortOpen());
-    auto *notice = form->findChild<PortNotice *>()->notice();
-    QVERIFY(notice && notice->isVisible());
-    QVERIFY(notice->text().contains("/dev/korvale-no-such-device"));
-    QVERIFY(!notice->isModal());
+    // Bursts written (negative: then a quiet line), and the takes.
+    const std::pair<QList<int>, QList<int>> cases[] = {{{30}, {30}},
+                                                       {{29}, {29}},
+                                                       {{-12, 30}, {12, 30}},
+                                                       {{20, 40}, {60}},
+                                                       {QList<int>(30, 1), {30}},
+                                                       {{10, 10, 9, 2}, {31}}};
+    for (const auto &[bursts, takes] : cases) {
+        Channel w;
+        w.channel.setPortOpen(true);
+        QByteArray sent;
+        for (int size : bursts) {
+            sent += pattern(std::abs(size), int(sent.size()));
+            QVERIFY(w.pty.write(sent.right(std::abs(size))));
+            QTest::qWait(size < 0 ? SerialChannel::kFragmentQuietMs + 100 : 20);
+        }
+        QTest::qWait(150);
+        QList<int> sizes;
+        for (const QByteArray &take : w.takes)
+            sizes << int(take.size());
+        QCOMPARE(sizes, takes);
+        QCOMPARE(w.takes.join() + w.channel.Input(), sent);
+    }
+}
 
-    // A second failure replaces the notice instead of stacking a new one.
-    form->comm1()->trigger();
-    QCOMPARE(form->findChildren<QMessageBox *>().size(), 1);
+void TestForm1::queuesAreBounded()
+{
+    Channel w;
+    w.channel.setPortOpen(true);
+    // Every byte value passes both ways untouched.
+    QByteArray all(256, Qt::Uninitialized);
+    for (int i = 0; i < 256; ++i)
+        all[i] = char(i);
+    QVERIFY(w.channel.Output(all));
+    QCOMPARE(w.pty.readExactly(256), all);
 
-    QPointer<Form1> alive(form);
-    QTimer::singleShot(0, form, [form] { form->close(); });
-    QObject guard;
-    QTimer::singleShot(5000, &guard, [] { QCoreApplication::exit(1); });
-    QCOMPARE(QCoreApplication::exec(), 0);
-    QTest::qWait(0);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVERIFY(alive.isNull());
-    qunsetenv("KORVALE_COMM1");
+    // Receiving: the rest waits in the kernel until a take makes room.
+    w.channel.blockSignals(true);
+    const QByteArray sent = all.repeated(8);
+    QVERIFY(w.pty.write(sent));
+    QTest::qWait(200);
+    const QByteArray first = w.channel.Input();
+    QCOMPARE(first.size(), SerialChannel::kReceiveQueue);
+    QTest::qWait(200);
+    QCOMPARE(first + w.channel.Input(), sent);
+
+    // Sending: without an event-loop turn nothing leaves, so the bound is
+    // exact, and a refused frame is refused whole.
+    QByteArray accepted;
+    for (int i = 0; i < 200; ++i)
+        if (w.channel.Output(numbered(i)))
+            accepted += numbered(i);
+    QCOMPARE(accepted.size(), SerialChannel::kTransmitQueue);
+    QCOMPARE(w.pty.readExactly(accepted.size(), 10000), accepted);
+}
+
+void TestForm1::reopeningDiscardsWaitingBytes()
+{
+    Channel w;
+    QVERIFY(w.pty.write(pattern(60))); // before any opening
+    w.channel.setPortOpen(true);
+    QVERIFY(w.pty.write(pattern(10, 100))); // read into the channel's queue
+    QTest::qWait(50);
+    QVERIFY(w.pty.write(pattern(15, 200))); // still in the kernel
+    for (int i = 0; i < 3; ++i)             // still in the transmit queue
+        QVERIFY(w.channel.Output(numbered(i)));
+    w.channel.setPortOpen(false);
+    QVERIFY(!w.channel.Output(numbered(9)));
+    QCOMPARE(w.pty.readFor(100), QByteArray());
+
+    w.channel.setPortOpen(true);
+    QTest::qWait(150);
+    QVERIFY(w.takes.isEmpty());
+    QVERIFY(w.channel.Input().isEmpty());
+    QVERIFY(w.pty.write(pattern(30, 50)));
+    QTRY_COMPARE(w.takes, QList<QByteArray>{pattern(30, 50)});
 }
 
 QTEST_MAIN(TestForm1)

@@ -1,20 +1,17 @@
 // SPDX-License-Identifier: MIT
-// The simulated supply: its model, command reader and faults as a library, and
-// the running korvale-sim over its real pseudo-terminal.
-#include "protocol/statusframe.h"
-#include "sim/commandreader.h"
-#include "sim/faults.h"
+// The simulated supply: its model, command reader, faults and options as a
+// library; the running korvale-sim on its pseudo-terminal; and the whole path
+// with the panel, clicks on the real widgets to what the displays show.
+#include "app/form1.h"
+#include "panel/frontpanel.h"
+#include "panel/picturebox.h"
 #include "sim/options.h"
 #include "sim/supplymodel.h"
+#include "simsupply.h"
 
-#include <QDeadlineTimer>
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
+#include <QtWidgets>
 
-#include <cerrno>
-#include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -26,175 +23,58 @@ using namespace korvale::sim;
 
 namespace {
 
-// "aa0c 5505": the frames 0xEB 0x90 0xAA 0x0C and 0xEB 0x90 0x55 0x05.
-QByteArray frames(const char *kindsAndData)
-{
-    QByteArray wire;
-    const QByteArray pairs = QByteArray::fromHex(kindsAndData);
-    for (qsizetype i = 0; i + 1 < pairs.size(); i += 2)
-        wire += QByteArray("\xEB\x90", 2) + pairs.mid(i, 2);
-    return wire;
-}
-
 std::span<const std::uint8_t> bytesOf(const QByteArray &a)
 {
     return {reinterpret_cast<const std::uint8_t *>(a.constData()), std::size_t(a.size())};
-}
-
-void applyAll(SupplyModel &model, const QByteArray &wire)
-{
-    CommandReader reader;
-    for (const ReceivedCommand &command : reader.feed(bytesOf(wire)))
-        model.apply(command);
 }
 
 QString texts(const StatusReadings &r)
 {
     QStringList list;
     for (int i = 1; i <= kReadingCount; ++i)
-        list << QString::fromLatin1(r.text(i).data(), qsizetype(r.text(i).size()));
+        list << QString::fromStdString(std::string(r.text(i)));
     return list.join(' ');
 }
 
-QString decodedTexts(const SupplyModel &model)
+// After commands given as kind and data, "aa0c 5505" for EB 90 AA 0C, EB 90 55 05.
+SupplyModel modelAfter(const char *commands, double load = 10.0, bool overtemp = false)
 {
-    const StatusFrame frame = encodeStatusFrame(model.statusValues());
-    const auto readings = decodeStatusBlock(frame);
-    return readings ? texts(*readings) : QStringLiteral("(not decodable)");
+    SupplyModel model(load);
+    model.setOvertemp(overtemp);
+    CommandReader reader;
+    for (const QByteArray &command : QByteArray(commands).split(' '))
+        for (const ReceivedCommand &c :
+             reader.feed(bytesOf("\xEB\x90" + QByteArray::fromHex(command))))
+            model.apply(c);
+    return model;
 }
 
-ParsedOptions parse(const QStringList &arguments)
+ParsedOptions parse(const char *arguments)
 {
-    std::vector<QByteArray> storage;
-    for (const QString &a : arguments)
-        storage.push_back(a.toUtf8());
-    std::vector<std::string_view> views;
-    for (const QByteArray &a : storage)
-        views.emplace_back(a.constData(), std::size_t(a.size()));
-    return parseOptions(views);
+    std::vector<std::string> storage;
+    for (const QString &a : QString(arguments).split(' ', Qt::SkipEmptyParts))
+        storage.push_back(a.toStdString());
+    return parseOptions(std::vector<std::string_view>(storage.begin(), storage.end()));
 }
 
-// The client's side of the simulator's line, opened the way a panel would.
-class SerialEnd
+// The client's side of the simulator's line, opened as a panel would: what
+// arrives within `ms`, or until the line ends.
+QByteArray readLine(const QString &path, int ms, int *waitingAtOpen = nullptr)
 {
-public:
-    ~SerialEnd() { close(); }
-
-    bool open(const QString &path)
-    {
-        close();
-        m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (m_fd < 0)
-            return false;
-        termios t{};
-        ::tcgetattr(m_fd, &t);
-        ::cfmakeraw(&t);
-        return ::tcsetattr(m_fd, TCSANOW, &t) == 0;
-    }
-    void close()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-        m_buffer.clear();
-    }
-    bool write(const QByteArray &bytes)
-    {
-        return ::write(m_fd, bytes.constData(), std::size_t(bytes.size())) == bytes.size();
-    }
-
-    // Waits for bytes; false at EOF or a read error, or when the time is up.
-    bool readMore(int timeoutMs)
-    {
-        pollfd p{m_fd, POLLIN, 0};
-        if (::poll(&p, 1, timeoutMs) <= 0)
-            return false;
-        char chunk[256];
-        const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
-        if (n <= 0)
-            return false;
-        m_buffer.append(chunk, n);
-        return true;
-    }
-
-    // The next thirty bytes that start with a sync pair, decoded.
-    std::optional<StatusReadings> nextFrame(int timeoutMs = 2000)
-    {
-        QDeadlineTimer deadline(timeoutMs);
-        for (;;) {
-            const qsizetype start = m_buffer.indexOf("\xEB\x90");
-            if (start >= 0 && m_buffer.size() - start >= qsizetype(kStatusFrameSize)) {
-                const QByteArray block = m_buffer.mid(start, kStatusFrameSize);
-                m_buffer.remove(0, start + kStatusFrameSize);
-                return decodeStatusBlock(bytesOf(block));
-            }
-            if (deadline.hasExpired() || !readMore(int(deadline.remainingTime())))
-                return std::nullopt;
-        }
-    }
-
-    // Frames until one whose status byte has `bit` set (or clear).
-    std::optional<StatusReadings> frameWithBit(std::uint8_t bit, bool set, int timeoutMs = 2000)
-    {
-        QDeadlineTimer deadline(timeoutMs);
-        while (!deadline.hasExpired()) {
-            const auto r = nextFrame(int(deadline.remainingTime()));
-            if (r && bool(r->StatusByte & bit) == set)
-                return r;
-        }
-        return std::nullopt;
-    }
-
-    int fd() const { return m_fd; }
-    qsizetype buffered() const { return m_buffer.size(); }
-
-private:
-    int m_fd = -1;
-    QByteArray m_buffer;
-};
-
-class SimProcess
-{
-public:
-    ~SimProcess()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(2000);
-        }
-    }
-    bool start(const QStringList &arguments)
-    {
-        m_process.start(QStringLiteral(KORVALE_SIM_EXECUTABLE), arguments);
-        return m_process.waitForStarted(3000);
-    }
-    QString nextLine(int timeoutMs = 3000)
-    {
-        QDeadlineTimer deadline(timeoutMs);
-        while (!m_process.canReadLine() && !deadline.hasExpired())
-            m_process.waitForReadyRead(int(deadline.remainingTime()));
-        return QString::fromLocal8Bit(m_process.readLine()).trimmed();
-    }
-    bool terminate()
-    {
-        ::kill(pid_t(m_process.processId()), SIGTERM);
-        return m_process.waitForFinished(3000);
-    }
-    QProcess &process() { return m_process; }
-
-private:
-    QProcess m_process;
-};
-
-long cpuTicks(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    // Fields after the parenthesised name: state is field 3, utime 14, stime 15.
-    const QByteArray line = stat.readAll();
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    return fields.value(11).toLong() + fields.value(12).toLong();
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOCTTY);
+    termios raw{};
+    ::cfmakeraw(&raw);
+    ::tcsetattr(fd, TCSANOW, &raw);
+    int waiting = 0;
+    ::ioctl(fd, FIONREAD, waitingAtOpen ? waitingAtOpen : &waiting);
+    QByteArray got;
+    char chunk[256];
+    pollfd p{fd, POLLIN, 0};
+    QDeadlineTimer deadline(ms);
+    for (ssize_t n = 1; n > 0 && ::poll(&p, 1, int(deadline.remainingTime())) > 0;)
+        got.append(chunk, std::max<ssize_t>(n = ::read(fd, chunk, sizeof chunk), 0));
+    ::close(fd);
+    return got;
 }
 
 } // namespace
@@ -203,386 +83,194 @@ class TestSim : public QObject
 {
     Q_OBJECT
 private slots:
-    void model_data();
     void model();
-    void output_data();
-    void output();
-    void commandReader_data();
     void commandReader();
-    void faults_data();
-    void faults();
-    void options_data();
-    void options();
-
-    void runningSimulator();
-    void pacedLikeTheLine();
-    void idleWithoutAClient();
-    void hangupAndReturn();
-    void invalidOptionExitsWithTwo();
+    void faultsAndOptions();
+    void process();
+    void withThePanel();
 };
-
-void TestSim::model_data()
-{
-    QTest::addColumn<QByteArray>("wire");
-    QTest::addColumn<int>("voltage"); // 10 mV
-    QTest::addColumn<int>("current"); // mA
-    QTest::addColumn<int>("power");   // 0.1 W
-    QTest::addColumn<int>("status");
-
-    QTest::newRow("start") << QByteArray() << 1200 << 1000 << 1000 << 0x70;
-    QTest::newRow("any command means remote") << frames("aa05") << 1200 << 1000 << 1000 << 0x72;
-    QTest::newRow("U selected at start, up 5 V") << frames("5505") << 1700 << 1000 << 1000 << 0x72;
-    QTest::newRow("down 3 V") << frames("cc03") << 900 << 1000 << 1000 << 0x72;
-    QTest::newRow("I up 0.2 A") << frames("aa04 5502") << 1200 << 1200 << 1000 << 0x72;
-    QTest::newRow("P down 10 W") << frames("aa08 cc01") << 1200 << 1000 << 900 << 0x72;
-    QTest::newRow("fine U up 70 mV") << frames("aa06 5507") << 1207 << 1000 << 1000 << 0xF2;
-    QTest::newRow("fine I down 1 mA") << frames("aa04 aa06 cc01") << 1200 << 999 << 1000 << 0xF2;
-    QTest::newRow("fine P up 0.5 W") << frames("aa08 aa06 5505") << 1200 << 1000 << 1005 << 0xF2;
-    QTest::newRow("N ends fine") << frames("aa06 aa02 5501") << 1300 << 1000 << 1000 << 0x72;
-    QTest::newRow("U clamps at 40 V") << frames("55ff") << 4000 << 1000 << 1000 << 0x72;
-    QTest::newRow("U clamps at 0, fine from 0")
-        << frames("ccff aa06 5503") << 3 << 1000 << 1000 << 0xF2;
-    QTest::newRow("I clamps at 5 A") << frames("aa04 5528 5501") << 1200 << 5000 << 1000 << 0x72;
-    QTest::newRow("I clamps at 0") << frames("aa04 ccff") << 1200 << 0 << 1000 << 0x72;
-    QTest::newRow("P clamps at 200 W") << frames("aa08 550b") << 1200 << 1000 << 2000 << 0x72;
-    QTest::newRow("P clamps at 0") << frames("aa08 cc0b") << 1200 << 1000 << 0 << 0x72;
-    QTest::newRow("selection survives fine")
-        << frames("aa08 aa06 aa02 5501") << 1200 << 1000 << 1100 << 0x72;
-    QTest::newRow("up by 0 moves nothing") << frames("5500 cc00") << 1200 << 1000 << 1000 << 0x72;
-    QTest::newRow("I/O on") << frames("aa0c") << 1200 << 1000 << 1000 << 0x56;
-    QTest::newRow("I/O twice is off") << frames("aa0c aa0c") << 1200 << 1000 << 1000 << 0x72;
-    QTest::newRow("other keys do nothing")
-        << frames("aa01 aa05 aa09 aa03 aa07 aa0a aa0b aa0d aaff") << 1200 << 1000 << 1000 << 0x72;
-}
 
 void TestSim::model()
 {
-    QFETCH(QByteArray, wire);
-    SupplyModel model;
-    applyAll(model, wire);
-    QFETCH(int, voltage);
-    QFETCH(int, current);
-    QFETCH(int, power);
-    QFETCH(int, status);
-    QCOMPARE(model.voltageSetting(), voltage);
-    QCOMPARE(model.currentSetting(), current);
-    QCOMPARE(model.powerSetting(), power);
-    QCOMPARE(int(model.statusByte()), status);
-}
-
-void TestSim::output_data()
-{
-    // What the panel will show: the sim's frame run through the decoder.
-    QTest::addColumn<double>("load");
-    QTest::addColumn<bool>("overtemp");
-    QTest::addColumn<QByteArray>("wire");
-    QTest::addColumn<QString>("texts");
-    QTest::addColumn<int>("status");
-
-    QTest::newRow("off gives zeros")
-        << 10.0 << false << QByteArray() << "00.00 0.000 000.0 12 1.00 100" << 0x70;
-    QTest::newRow("10 ohm: current limits")
-        << 10.0 << false << frames("aa0c") << "10.00 1.000 010.0 12 1.00 100" << 0x56;
-    QTest::newRow("100 ohm: voltage limits")
-        << 100.0 << false << frames("aa0c") << "12.00 0.120 001.4 12 1.00 100" << 0x36;
-    QTest::newRow("12 ohm: tie of U and I named U")
-        << 12.0 << false << frames("aa0c") << "12.00 1.000 012.0 12 1.00 100" << 0x36;
-    QTest::newRow("40 V, 5 A: power limits") << 10.0 << false << frames("551c aa04 5528 aa0c")
-                                             << "31.62 3.162 100.0 40 5.00 100" << 0x66;
-    QTest::newRow("fine settings reach the small displays")
-        << 10.0 << false << frames("aa06 5505 aa04 5507 aa08 cc03")
-        << "00.00 0.000 000.0 12 1.00 099" << 0xF2;
-    QTest::newRow("all at the top, 1 kohm")
-        << 1000.0 << false << frames("55ff aa04 55ff aa08 55ff aa0c")
-        << "40.00 0.040 001.6 40 5.00 200" << 0x36;
-    QTest::newRow("overtemp, fine, output off")
-        << 10.0 << true << frames("aa06") << "00.00 0.000 000.0 12 1.00 100" << 0xFA;
-    QTest::newRow("overtemp with output on")
-        << 10.0 << true << frames("aa0c") << "10.00 1.000 010.0 12 1.00 100" << 0x5E;
-}
-
-void TestSim::output()
-{
-    QFETCH(double, load);
-    QFETCH(bool, overtemp);
-    QFETCH(QByteArray, wire);
-    QFETCH(QString, texts);
-    QFETCH(int, status);
-    SupplyModel model(load);
-    model.setOvertemp(overtemp);
-    applyAll(model, wire);
-    QCOMPARE(decodedTexts(model), texts);
-    QCOMPARE(int(model.statusByte()), status);
-    QCOMPARE(int(encodeStatusFrame(model.statusValues())[kStatusByteOffset]), status);
-}
-
-void TestSim::commandReader_data()
-{
-    QTest::addColumn<QByteArrayList>("chunks");
-    QTest::addColumn<QByteArray>("expected"); // kind and data of each command
-
-    auto hex = [](std::initializer_list<const char *> parts) {
-        QByteArrayList list;
-        for (const char *p : parts)
-            list << QByteArray::fromHex(p);
-        return list;
+    // Commands, load and overtemp; what the panel would show (the settings
+    // are the last three readings) and the status byte.
+    struct Row
+    {
+        const char *wire;
+        double load;
+        bool overtemp;
+        const char *texts;
+        int status;
     };
-    QTest::newRow("one frame") << hex({"eb90aa0c"}) << QByteArray::fromHex("aa0c");
-    QTest::newRow("split at every byte")
-        << hex({"eb", "90", "aa", "0c"}) << QByteArray::fromHex("aa0c");
-    QTest::newRow("two frames across three reads")
-        << hex({"eb90aa", "0ceb9055", "05"}) << QByteArray::fromHex("aa0c5505");
-    QTest::newRow("garbage before and between")
-        << hex({"00ff90aa", "eb90cc03ffee90", "eb90aa06"}) << QByteArray::fromHex("cc03aa06");
-    QTest::newRow("lone EB before EB 90") << hex({"eb", "eb90aa00"}) << QByteArray::fromHex("aa00");
-    QTest::newRow("EB, other byte, then a frame")
-        << hex({"eb00eb905501"}) << QByteArray::fromHex("5501");
-    QTest::newRow("unknown kinds ignored")
-        << hex({"eb901122eb9000eb90aa02"}) << QByteArray::fromHex("aa02");
-    QTest::newRow("cut-off frame, then a new one")
-        << hex({"eb90", "eb90aa04"}) << QByteArray::fromHex("aa04");
-    QTest::newRow("data byte may be EB or 90")
-        << hex({"eb9055eb", "eb90cc90"}) << QByteArray::fromHex("55ebcc90");
-    QTest::newRow("reversed sync pair") << hex({"90ebaa0c"}) << QByteArray();
-    QTest::newRow("status frame echoed back") << hex({"eb9003e803e8"}) << QByteArray();
+    const Row rows[] = {
+        {"", 10, false, "00.00 0.000 000.0 12 1.00 100", 0x70},
+        {"5505 cc03", 10, false, "00.00 0.000 000.0 14 1.00 100", 0x72},
+        {"aa04 5502 aa08 cc01", 10, false, "00.00 0.000 000.0 12 1.20 090", 0x72},
+        {"aa06 5507", 10, false, "00.00 0.000 000.0 12 1.00 100", 0xF2},
+        {"aa04 aa06 cc01", 10, false, "00.00 0.000 000.0 12 0.99 100", 0xF2},
+        {"aa08 aa06 aa02 5501", 10, false, "00.00 0.000 000.0 12 1.00 110", 0x72},
+        {"55ff aa04 5528 5501 aa08 550b", 10, false, "00.00 0.000 000.0 40 5.00 200", 0x72},
+        {"ccff aa04 ccff aa08 cc0b aa06 aa00 5503", 10, false, "00.00 0.000 000.0 00 0.00 000",
+         0xF2},
+        {"5500 cc00 aa01 aa05 aa09 aa0d aaff", 10, false, "00.00 0.000 000.0 12 1.00 100", 0x72},
+        {"aa0c", 10, false, "10.00 1.000 010.0 12 1.00 100", 0x56},
+        {"aa0c aa0c", 10, false, "00.00 0.000 000.0 12 1.00 100", 0x72},
+        {"aa0c", 100, false, "12.00 0.120 001.4 12 1.00 100", 0x36},
+        {"aa0c", 12, false, "12.00 1.000 012.0 12 1.00 100", 0x36}, // tie: U
+        {"551c aa04 5528 aa0c", 10, false, "31.62 3.162 100.0 40 5.00 100", 0x66},
+        {"aa0c", 10, true, "10.00 1.000 010.0 12 1.00 100", 0x5E},
+    };
+    for (const Row &row : rows) {
+        const StatusFrame frame =
+            encodeStatusFrame(modelAfter(row.wire, row.load, row.overtemp).statusValues());
+        QCOMPARE(texts(*decodeStatusBlock(frame)), QString(row.texts));
+        QCOMPARE(frame[kStatusByteOffset], std::uint8_t(row.status));
+    }
 }
 
 void TestSim::commandReader()
 {
-    QFETCH(QByteArrayList, chunks);
-    QFETCH(QByteArray, expected);
-    CommandReader reader;
-    QByteArray got;
-    for (const QByteArray &chunk : chunks) {
-        for (const ReceivedCommand &c : reader.feed(bytesOf(chunk)))
-            got += char(c.kind) + QByteArray(1, char(c.data));
+    // Chunks as read, separated by '|'; the kind and data of each command.
+    const std::pair<const char *, const char *> cases[] = {
+        {"eb|90|aa|0c", "aa0c"},
+        {"eb90aa|0ceb9055|05", "aa0c5505"},
+        {"00ff90aa|eb90cc03ffee90|eb90aa06", "cc03aa06"},
+        {"eb|eb90aa00", "aa00"},
+        {"eb00eb905501", "5501"},
+        {"eb901122eb9000eb90aa02", "aa02"},
+        {"eb90|eb90aa04", "aa04"},
+        {"eb9055eb|eb90cc90", "55ebcc90"},
+        {"90ebaa0c|eb9003e803e8", ""},
+    };
+    for (const auto &[chunks, expected] : cases) {
+        CommandReader reader;
+        QByteArray got;
+        for (const QByteArray &chunk : QByteArray(chunks).split('|'))
+            for (const ReceivedCommand &c : reader.feed(bytesOf(QByteArray::fromHex(chunk))))
+                got += char(c.kind) + QByteArray(1, char(c.data));
+        QVERIFY2(got.toHex() == expected, chunks);
     }
-    QCOMPARE(got.toHex(), expected.toHex());
 }
 
-void TestSim::faults_data()
+void TestSim::faultsAndOptions()
 {
-    // Per block: 'F' decodes to the frame's own readings, 'O' decodes to other
-    // readings, 'X' is not decodable, '-' is silence.
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QList<int>>("sizes");
-    QTest::addColumn<QString>("outcomes");
-
-    QTest::newRow("no faults") << QStringList() << QList<int>{30, 30, 30, 30} << "FFFF";
-    QTest::newRow("short every 2")
-        << QStringList{"--short-every", "2"} << QList<int>{30, 29, 30, 29} << "FXFX";
-    QTest::newRow("long: 31, then 60")
-        << QStringList{"--long-every", "1"} << QList<int>{31, 60, 31, 60} << "XXXX";
-    QTest::newRow("midblock: inside, then past the end")
-        << QStringList{"--midblock-every=1"} << QList<int>{30, 30, 30, 30} << "FXFX";
-    QTest::newRow("garbage every 3")
-        << QStringList{"--garbage-every", "3"} << QList<int>{30, 30, 30, 30} << "FFXF";
-    QTest::newRow("out of range") << QStringList{"--out-of-range-every", "2"}
-                                  << QList<int>{30, 30, 30, 30} << "FOFO";
-    QTest::newRow("silence every 2")
-        << QStringList{"--silence-every", "2"} << QList<int>{30, 0, 30, 0} << "F-F-";
-    QTest::newRow("silence beats garbage beats short")
-        << QStringList{"--short-every", "1", "--garbage-every", "2", "--silence-every", "4"}
-        << QList<int>{29, 30, 29, 0} << "XXX-";
-}
-
-void TestSim::faults()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QList<int>, sizes);
-    QFETCH(QString, outcomes);
-    const ParsedOptions parsed = parse(arguments);
-    QCOMPARE(parsed.action, ParsedOptions::Action::Run);
-
-    SupplyModel model;
-    applyAll(model, frames("aa0c"));
-    const StatusFrame frame = encodeStatusFrame(model.statusValues());
-    const QString own = texts(*decodeStatusBlock(frame));
-    FaultInjector injector(parsed.options.faults);
-    for (int i = 0; i < sizes.size(); ++i) {
-        const Block block = injector.next(frame);
-        QCOMPARE(int(block.bytes.size()), sizes[i]);
-        const auto readings = decodeStatusBlock(block.bytes);
-        QChar outcome = 'X';
-        if (block.kind == BlockKind::Silence)
-            outcome = '-';
-        else if (readings)
-            outcome = texts(*readings) == own ? 'F' : 'O';
-        QCOMPARE(outcome, outcomes.at(i));
-        if (outcome == 'O') {
-            // Out-of-range readings keep their lengths; hex letters show.
-            QCOMPARE(texts(*readings), "33.68 3.768 ABC.D 33 3.37 EFF");
-            QCOMPARE(readings->StatusByte, frame[kStatusByteOffset]);
+    // Options, then per block its size and 'F' when it decodes to the frame's
+    // own readings, 'O' to other readings, 'X' not at all, '-' silence.
+    const std::tuple<const char *, QList<int>, const char *> cases[] = {
+        {"", {30, 30, 30, 30}, "FFFF"},
+        {"--short-every 2", {30, 29, 30, 29}, "FXFX"},
+        {"--long-every 1", {31, 60, 31, 60}, "XXXX"},
+        {"--midblock-every=1", {30, 30, 30, 30}, "FXFX"},
+        {"--garbage-every 3", {30, 30, 30, 30}, "FFXF"},
+        {"--out-of-range-every 2", {30, 30, 30, 30}, "FOFO"},
+        {"--silence-every 2", {30, 0, 30, 0}, "F-F-"},
+        {"--short-every 1 --garbage-every 2 --silence-every 4", {29, 30, 29, 0}, "XXX-"}};
+    const StatusFrame frame = encodeStatusFrame(modelAfter("aa0c").statusValues());
+    for (const auto &[arguments, sizes, outcomes] : cases) {
+        const ParsedOptions parsed = parse(arguments);
+        QCOMPARE(parsed.action, ParsedOptions::Action::Run);
+        FaultInjector injector(parsed.options.faults);
+        QString got;
+        for (int size : sizes) {
+            const Block block = injector.next(frame);
+            QCOMPARE(int(block.bytes.size()), size);
+            const auto r = decodeStatusBlock(block.bytes);
+            got += block.kind == BlockKind::Silence                ? '-'
+                   : !r                                            ? 'X'
+                   : texts(*r) == texts(*decodeStatusBlock(frame)) ? 'F'
+                                                                   : 'O';
+            if (got.endsWith('O')) // lengths kept, hex letters shown
+                QCOMPARE(texts(*r), "33.68 3.768 ABC.D 33 3.37 EFF");
         }
+        QCOMPARE(got, QString(outcomes));
     }
-}
 
-void TestSim::options_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<bool>("valid");
-
-    QTest::newRow("none") << QStringList() << true;
-    QTest::newRow("all kinds")
-        << QStringList{"--period=200", "--no-pace",    "--load",     "2.5",
-                       "--link",       "/tmp/x",       "--overtemp", "--hangup-after",
-                       "100",          "--hangup-for", "0"}
-        << true;
-    QTest::newRow("period 0") << QStringList{"--period", "0"} << false;
-    QTest::newRow("period with unit") << QStringList{"--period", "5ms"} << false;
-    QTest::newRow("period without value") << QStringList{"--period"} << false;
-    QTest::newRow("negative load") << QStringList{"--load", "-1"} << false;
-    QTest::newRow("zero load") << QStringList{"--load=0"} << false;
-    QTest::newRow("flag with a value") << QStringList{"--no-pace=1"} << false;
-    QTest::newRow("count of 0") << QStringList{"--short-every", "0"} << false;
-    QTest::newRow("unknown") << QStringList{"--bogus"} << false;
-    QTest::newRow("stray word") << QStringList{"200"} << false;
-}
-
-void TestSim::options()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(bool, valid);
-    const ParsedOptions parsed = parse(arguments);
-    QCOMPARE(parsed.action == ParsedOptions::Action::Run, valid);
-    QCOMPARE(parsed.error.empty(), valid);
-    if (valid && !arguments.isEmpty()) {
-        QCOMPARE(parsed.options.periodMs, 200);
-        QVERIFY(!parsed.options.pace);
-        QCOMPARE(parsed.options.loadOhms, 2.5);
-        QCOMPARE(parsed.options.linkPath, "/tmp/x");
-        QVERIFY(parsed.options.overtemp);
-        QCOMPARE(parsed.options.hangupAfterMs, 100);
-        QCOMPARE(parsed.options.hangupForMs, 0);
+    for (const char *bad : {"--period 0", "--period 5ms", "--period", "--load -1", "--load=0",
+                            "--no-pace=1", "--short-every 0", "--bogus", "200"}) {
+        const ParsedOptions parsed = parse(bad);
+        QVERIFY2(parsed.action == ParsedOptions::Action::Error && !parsed.error.empty(), bad);
     }
-}
-
-void TestSim::runningSimulator()
-{
-    QTemporaryDir dir;
-    const QString link = dir.filePath("link");
-    SimProcess sim;
-    QVERIFY(sim.start({"--no-pace", "--period", "50", "--link", link}));
-    const QString path = sim.nextLine();
-    QVERIFY(path.startsWith("/dev/pts/"));
-    QCOMPARE(QFile::symLinkTarget(link), path);
-
-    SerialEnd line;
-    QVERIFY(line.open(link));
-    auto r = line.nextFrame();
-    QVERIFY(r);
-    QCOMPARE(texts(*r), "00.00 0.000 000.0 12 1.00 100");
-    QCOMPARE(int(r->StatusByte), 0x70);
-
-    QVERIFY(line.write(frames("aa0c")));
-    r = line.frameWithBit(SupplyModel::kOutputBit, true);
-    QVERIFY(r);
-    QCOMPARE(texts(*r), "10.00 1.000 010.0 12 1.00 100");
-    QCOMPARE(int(r->StatusByte), 0x56);
-
-    // A frame split over two writes, with noise before it.
-    QVERIFY(line.write(QByteArray::fromHex("00eb") + frames("5505").left(2)));
-    QVERIFY(line.write(frames("5505").mid(2)));
-    QTRY_COMPARE_WITH_TIMEOUT(line.nextFrame().value_or(StatusReadings{}).text(4), "17", 2000);
-
-    // The panel closes the port for a while: unread frames are discarded, so
-    // it comes back to at most one old frame, and the supply kept its state.
-    line.close();
-    QTest::qWait(300);
-    QVERIFY(line.open(link));
-    int waiting = 0;
-    QCOMPARE(::ioctl(line.fd(), FIONREAD, &waiting), 0);
-    QCOMPARE_LT(waiting, 2 * int(kStatusFrameSize));
-    r = line.frameWithBit(SupplyModel::kOutputBit, true);
-    QVERIFY(r);
-    QCOMPARE(texts(*r), "10.00 1.000 010.0 17 1.00 100");
-
-    QVERIFY(sim.terminate());
-    QCOMPARE(sim.process().exitStatus(), QProcess::NormalExit);
-    QCOMPARE(sim.process().exitCode(), 0);
-    QVERIFY(!QFileInfo(link).isSymLink());
-}
-
-void TestSim::pacedLikeTheLine()
-{
-    SimProcess sim;
-    QVERIFY(sim.start({"--period", "400"}));
-    SerialEnd line;
-    QVERIFY(line.open(sim.nextLine()));
-    // Skip whatever is under way, then time one whole frame: first byte to last.
-    QVERIFY(line.nextFrame());
-    QVERIFY(line.readMore(1000));
-    QElapsedTimer clock;
-    clock.start();
-    while (line.buffered() < qsizetype(kStatusFrameSize))
-        QVERIFY(line.readMore(1000));
-    // 29 more bytes at 8.3 ms each: about 240 ms, not all at once.
-    QVERIFY2(clock.elapsed() >= 200, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY2(clock.elapsed() < 600, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(sim.terminate());
-}
-
-void TestSim::idleWithoutAClient()
-{
-    SimProcess sim;
-    QVERIFY(sim.start({"--period", "100"}));
-    QVERIFY(!sim.nextLine().isEmpty());
-    const qint64 pid = sim.process().processId();
-    const long before = cpuTicks(pid);
-    QVERIFY(before >= 0);
-    QTest::qWait(1000);
-    // A loop that spins burns about 100 ticks a second; a sleeping one none.
-    QCOMPARE_LE(cpuTicks(pid) - before, 5);
-    QVERIFY(sim.terminate());
-    QCOMPARE(sim.process().exitCode(), 0);
-}
-
-void TestSim::hangupAndReturn()
-{
-    QTemporaryDir dir;
-    const QString link = dir.filePath("link");
-    SimProcess sim;
-    QVERIFY(sim.start({"--no-pace", "--period", "50", "--link", link, "--hangup-after", "300",
-                       "--hangup-for", "300"}));
-    const QString first = sim.nextLine();
-    SerialEnd line;
-    QVERIFY(line.open(link));
-    QVERIFY(line.nextFrame());
-
-    // The adapter is pulled: reads end in EOF or an error, not in silence.
-    QDeadlineTimer deadline(2000);
-    bool ended = false;
-    while (!ended && !deadline.hasExpired()) {
-        pollfd p{line.fd(), POLLIN, 0};
-        if (::poll(&p, 1, 100) == 1) {
-            char chunk[64];
-            ended = ::read(line.fd(), chunk, sizeof chunk) <= 0;
-        }
-    }
-    QVERIFY(ended);
-
-    // Still holding the old device, so the new one has a new name.
-    const QString second = sim.nextLine();
-    QVERIFY(second.startsWith("/dev/pts/"));
-    QVERIFY(second != first);
-    QCOMPARE(QFile::symLinkTarget(link), second);
-    line.close();
-    QVERIFY(line.open(link));
-    QVERIFY(line.nextFrame());
-    QVERIFY(sim.terminate());
-    QCOMPARE(sim.process().exitCode(), 0);
-    QVERIFY(!QFileInfo(link).isSymLink());
-}
-
-void TestSim::invalidOptionExitsWithTwo()
-{
-    QProcess sim;
+    QProcess sim; // and the program says so, and ends with 2
     sim.start(QStringLiteral(KORVALE_SIM_EXECUTABLE), {"--period", "0"});
     QVERIFY(sim.waitForFinished(3000));
     QCOMPARE(sim.exitCode(), 2);
-    QVERIFY(sim.readAllStandardOutput().isEmpty());
     QVERIFY(sim.readAllStandardError().contains("--period"));
 }
 
-QTEST_GUILESS_MAIN(TestSim)
+void TestSim::process()
+{
+    // Paced like the line, a frame takes 250 ms, so with frames due every
+    // 100 ms one starts only every third period.
+    SimSupply sim;
+    QVERIFY(sim.start({"--period", "100"}));
+    const qsizetype paced = readLine(sim.link(), 1000).size();
+    QVERIFY2(paced >= 60 && paced <= 150, qPrintable(QString::number(paced)));
+
+    // Nobody listens for a while: old frames are dropped, at most one is left.
+    QTest::qWait(900);
+    int waiting = 0;
+    QVERIFY(!readLine(sim.link(), 100, &waiting).isEmpty());
+    QCOMPARE_LT(waiting, 60);
+
+    sim.process().terminate();
+    QVERIFY(sim.process().waitForFinished(3000));
+    QCOMPARE(sim.process().exitCode(), 0);
+    QVERIFY(!QFileInfo(sim.link()).isSymLink());
+}
+
+void TestSim::withThePanel()
+{
+    SimSupply supply;
+    qputenv("KORVALE_COMM1", supply.link().toLocal8Bit());
+    Form1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    FrontPanel &panel = *form.panel();
+    auto label = [&](int n) { return panel.label(n)->text(); };
+    auto shown = [&](int n) { return !panel.label(n)->isHidden(); };
+    auto click = [&](int n) { QTest::mouseClick(panel.command(n), Qt::LeftButton); };
+    auto alive = [&] { return !panel.image(2)->isHidden() && panel.image(3)->isHidden(); };
+    // The second time round the supply has gone away and come back.
+    for (int round = 0; round < 2; ++round) {
+        // Unpaced frames every 100 ms keep the test quick; at 100 ohm the
+        // supply is voltage-limited, so U moves the output voltage directly.
+        QVERIFY(supply.start({"--no-pace", "--period", "100", "--load", "100"}));
+        QMenuBar *bar = form.menuBar(); // picked as the operator does it
+        QMenu *menu = bar->actions().first()->menu();
+        QTest::mouseClick(bar, Qt::LeftButton, {},
+                          bar->actionGeometry(menu->menuAction()).center());
+        QTRY_VERIFY(menu->isVisible());
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(form.comm1()).center());
+        QTRY_VERIFY_WITH_TIMEOUT(alive(), 2000);
+        // The supply's start settings, output off.
+        QTRY_COMPARE(label(4) + ' ' + label(5) + ' ' + label(6) + ' ' + label(1),
+                     "12 1.00 100 00.00");
+        QVERIFY(shown(13) && !shown(14) && !shown(15));
+        click(10); // I/O: 12 V across 100 ohm, limited by the voltage setting
+        QTRY_COMPARE(label(1) + ' ' + label(2) + ' ' + label(3), "12.00 0.120 001.4");
+        QVERIFY(shown(14) && !shown(13) && shown(16) && form.BlinkTarget == 8);
+        if (round == 1)
+            break;
+        click(1); // U, then 5 steps up
+        panel.text1()->setText("5");
+        click(12);
+        QTRY_COMPARE(label(1) + ' ' + label(4), "17.00 17");
+        click(8); // F: three fine steps of 10 mV down
+        panel.text1()->setText("3");
+        click(13);
+        QTRY_COMPARE(label(1), "16.97");
+        QVERIFY(shown(7));
+
+        // Silence: lost after two seconds, and the next frame brings it back.
+        supply.signal(SIGSTOP);
+        QTRY_VERIFY_WITH_TIMEOUT(panel.image(2)->isHidden(), 4000);
+        supply.signal(SIGCONT);
+        QTRY_VERIFY_WITH_TIMEOUT(alive(), 2000);
+        // Gone: the port closes, the panel keeps running.
+        supply.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!form.channel().PortOpen(), 2000);
+    }
+}
+
+QTEST_MAIN(TestSim)
 #include "tst_sim.moc"

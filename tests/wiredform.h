@@ -5,12 +5,8 @@
 #include "panel/frontpanel.h"
 #include "ptypair.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QLabel>
 #include <QPushButton>
-#include <QStringList>
-#include <QTest>
 
 #include <memory>
 
@@ -32,31 +28,33 @@ struct WiredForm
     }
     FrontPanel &panel() { return *form->panel(); }
 
-    void click(int command) { QTest::mouseClick(panel().command(command), Qt::LeftButton); }
+    // By the control's name, so that a button numbered wrongly is caught.
+    void click(int command)
+    {
+        QTest::mouseClick(
+            panel().findChild<QPushButton *>(QStringLiteral("Command%1").arg(command)),
+            Qt::LeftButton);
+    }
 
-    // Writes one block and turns the event loop until the window has taken
-    // it; false if that did not happen within two seconds. Sleeps in the
-    // event loop rather than polling, so long runs stay quick.
+    // Writes one block and sleeps in the event loop until the window has
+    // taken it; false if that did not happen within two seconds.
     bool deliver(const QByteArray &block)
     {
         const int before = handled;
+        QDeadlineTimer deadline(2000);
         if (!pty.write(block))
             return false;
-        QDeadlineTimer deadline(2000);
-        while (handled == before && !deadline.hasExpired()) {
-            QCoreApplication::processEvents();
-            if (handled == before)
-                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        }
+        while (handled == before && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         return handled > before;
     }
 
     // Label1..Label6 as shown.
-    QStringList readings() const
+    QStringList readings()
     {
         QStringList texts;
         for (int n = 1; n <= 6; ++n)
-            texts << form->panel()->label(n)->text();
+            texts << panel().label(n)->text();
         return texts;
     }
 };
