@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: MIT
 // The receive path on arbitrary blocks, on a real FrontPanel: decoding, the
 // indicator rules, the blink tick and the six captions, against an
-// independent reading of the bytes.
+// independent reading of the bytes; the wait for a cut frame's rest; and the
+// stream framer of korvale-cli on the same bytes.
 #include "panel/frontpanel.h"
 #include "panel/indicators.h"
 #include "panel/linkwatch.h"
+#include "protocol/cutframe.h"
 #include "protocol/statusframe.h"
+#include "protocol/statusstream.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -35,6 +38,9 @@ void checkBlock(std::span<const std::uint8_t> block, int linkLost)
     while (start + 1 < block.size() && !(block[start] == 0xEB && block[start + 1] == 0x90))
         ++start;
     check(readings.has_value() == (block.size() == 30 && start <= 15), "decodable blocks only");
+    const std::size_t rest = korvale::cutFrameRest(block);
+    check(rest == 0 || (block.size() == 30 && !readings && rest >= 16 && rest <= 29),
+          "only an unreadable block waits for the rest of a frame, and never past 29 bytes");
     if (readings) {
         const std::uint8_t *frame = block.data() + start;
         check(readings->StatusByte == frame[14], "status byte at offset 14");
@@ -80,5 +86,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::copy_n(data, std::min<std::size_t>(size, padded.size()), padded.begin());
     checkBlock(padded, size > 30 ? data[30] & 1 : 0);
     QCoreApplication::sendPostedEvents(); // as the event loop would between blocks
+
+    korvale::StatusStream stream;
+    stream.feed({data, size}, 0);
+    stream.lineQuiet();
+    std::size_t frames = 0;
+    while (stream.next())
+        ++frames;
+    check(frames * 30 <= size, "every frame taken has thirty bytes of its own");
     return 0;
 }

@@ -117,7 +117,7 @@ void TestCli::refusalsSendNothing()
 void TestCli::logFollowsKeysAndNumbers()
 {
     QVERIFY(m_supply.start({"--no-pace", "--period", "100", "--load", "100"}));
-    QCOMPARE(cli({"press", "I/O", "U"}).status, 0);
+    QCOMPARE(cli({"press", "I/O", "I", "U"}).status, 0);
     QCOMPARE(cli({"up", " 5 "}).status, 0);
     auto row = watchCsv(3).value(2);
     // 17 V across 100 ohm, limited by the voltage setting.
@@ -147,7 +147,7 @@ void TestCli::silenceAndReturnAreLogged()
     QVERIFY(m_supply.start({"--no-pace", "--period", "100"}));
     QProcess watch;
     watch.start(KORVALE_CLI_EXECUTABLE, {"--device", m_supply.link(), "watch", "--format=jsonl"});
-    QString err;
+    QString out, err;
     auto stderrSays = [&](const char *text) {
         return QTest::qWaitFor([&] { return (err += watch.readAllStandardError()).contains(text); },
                                5000);
@@ -155,6 +155,9 @@ void TestCli::silenceAndReturnAreLogged()
     QTRY_VERIFY_WITH_TIMEOUT(watch.bytesAvailable() > 0, 3000);
     m_supply.signal(SIGSTOP);
     QVERIFY2(stderrSays("nothing heard from the supply for more than 2 s"), qPrintable(err));
+    // Written out at once, not when a buffer happens to fill: nothing comes
+    // after this line until the supply is back.
+    QTRY_VERIFY((out += watch.readAllStandardOutput()).contains("link-lost"));
     m_supply.signal(SIGCONT);
     QVERIFY2(stderrSays("heard again"), qPrintable(err));
     QTest::qWait(500);
@@ -165,11 +168,11 @@ void TestCli::silenceAndReturnAreLogged()
 
     QStringList events;
     int frames = 0;
-    for (const QByteArray &line : watch.readAllStandardOutput().split('\n')) {
+    for (const QString &line : (out + watch.readAllStandardOutput()).split('\n')) {
         if (line.isEmpty())
             continue;
-        const QJsonObject record = QJsonDocument::fromJson(line).object();
-        QVERIFY2(!record.isEmpty() && record.contains("time"), line.constData());
+        const QJsonObject record = QJsonDocument::fromJson(line.toUtf8()).object();
+        QVERIFY2(!record.isEmpty() && record.contains("time"), qPrintable(line));
         if (record.contains("event"))
             events << QString("%1 %2").arg(record.value("event").toString()).arg(frames);
         else

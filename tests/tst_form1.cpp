@@ -235,6 +235,16 @@ void TestForm1::statusBlocks()
         }
     }
 
+    // A frame cut by the end of an unreadable block: the next notification
+    // waits for exactly its rest, a sync pair split at the end counting as a
+    // frame at 29, and a readable block asks for a whole frame again.
+    for (const auto &[block, rest] : {std::pair{QByteArray(20, '\0') + frame(0).left(10), 20},
+                                      {QByteArray(29, '\x11') + '\xEB', 29},
+                                      {frame(0x50), 30}}) {
+        QVERIFY(w.deliver(block));
+        QCOMPARE(w.form->channel().RThreshold(), rest);
+    }
+
     // Megabytes of noise: the frame after it is read as if nothing happened.
     QByteArray noise(4 * 1024 * 1024, Qt::Uninitialized);
     QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
