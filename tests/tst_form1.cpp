@@ -244,6 +244,10 @@ void TestForm1::statusBlocks()
         QVERIFY(w.deliver(block));
         QCOMPARE(w.form->channel().RThreshold(), rest);
     }
+    // A port picked again counts whole frames afresh.
+    QVERIFY(w.deliver(QByteArray(20, '\0') + frame(0).left(10)));
+    w.form->comm1()->trigger();
+    QCOMPARE(w.form->channel().RThreshold(), 30);
 
     // Megabytes of noise: the frame after it is read as if nothing happened.
     QByteArray noise(4 * 1024 * 1024, Qt::Uninitialized);
