@@ -134,7 +134,12 @@ QByteArray SerialChannel::Input()
 {
     if (!m_port.isOpen())
         return {};
-    return m_port.readAll();
+    return m_port.read(m_rThreshold);
+}
+
+qint64 SerialChannel::InBufferCount() const
+{
+    return m_port.isOpen() ? m_port.bytesAvailable() : 0;
 }
 
 bool SerialChannel::drain(int timeoutMs)
@@ -195,7 +200,30 @@ void SerialChannel::onReadyRead()
     // fall quiet right after one that lowered the threshold.
     m_quiet.start();
     if (m_port.bytesAvailable() >= m_rThreshold)
-        emit OnComm();
+        raiseOnComm();
+}
+
+void SerialChannel::raiseOnComm()
+{
+    emit OnComm();
+    // One read of the device may bring several counts at once (a USB packet,
+    // a UART FIFO, a network burst, a late handler); no new bytes need come
+    // for the next count to be announced. Queued, so that the handler has
+    // set the threshold it wants and other events get their turn.
+    if (!m_recheckQueued && m_port.isOpen() && !m_lost && m_port.bytesAvailable() >= m_rThreshold) {
+        m_recheckQueued = true;
+        QMetaObject::invokeMethod(this, &SerialChannel::recheckThreshold, Qt::QueuedConnection);
+    }
+}
+
+void SerialChannel::recheckThreshold()
+{
+    m_recheckQueued = false;
+    if (m_lost || !m_port.isOpen())
+        return;
+    m_quiet.start();
+    if (m_port.bytesAvailable() >= m_rThreshold)
+        raiseOnComm();
 }
 
 void SerialChannel::onLineQuiet()
@@ -208,7 +236,7 @@ void SerialChannel::onLineQuiet()
         // on its way after all, and the next one needs a whole count.
         m_rThreshold = kNotifyThreshold;
     } else if (waiting < m_rThreshold) {
-        emit OnComm();
+        raiseOnComm();
     }
 }
 

@@ -59,8 +59,13 @@ public:
     // is open or when it would not fit in the transmit queue.
     bool Output(QByteArrayView bytes);
 
-    // Takes every byte waiting, possibly none.
+    // Takes the bytes waiting, in arrival order, up to RThreshold: after
+    // OnComm for a full count exactly that count, after a quiet line the
+    // fragment. Bytes beyond the count stay and start the next one, so how
+    // the device lumps its reads never decides where a block ends.
     QByteArray Input();
+    // Bytes received and not yet taken; never more than the receive queue.
+    qint64 InBufferCount() const;
 
     // Waits, at most `timeoutMs`, until every byte written has left both our
     // queue and the device's, so that closing cuts nothing off. False if
@@ -87,6 +92,8 @@ private:
     void onErrorOccurred(QSerialPort::SerialPortError error);
     void dropLostDevice();
     void onLineQuiet();
+    void raiseOnComm();
+    void recheckThreshold();
     void closePort(QSerialPort::Directions discard);
 
     QSerialPort m_port;
@@ -96,6 +103,8 @@ private:
     int m_rThreshold = kNotifyThreshold;
     // Set on the first sign that the device is gone, until the next opening.
     bool m_lost = false;
+    // A notification for bytes already waiting is on its way.
+    bool m_recheckQueued = false;
     int m_openPort = 0;
     QString m_openDevice;
     QString m_explicitDevice;

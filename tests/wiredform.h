@@ -37,16 +37,16 @@ struct WiredForm
     }
 
     // Writes one block and sleeps in the event loop until the window has
-    // taken it; false if that did not happen within two seconds.
+    // taken all of it; false if that did not happen within two seconds.
     bool deliver(const QByteArray &block)
     {
         const int before = handled;
         QDeadlineTimer deadline(2000);
         if (!pty.write(block))
             return false;
-        while (handled == before && !deadline.hasExpired())
+        while ((handled == before || form->channel().InBufferCount() > 0) && !deadline.hasExpired())
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        return handled > before;
+        return handled > before && form->channel().InBufferCount() == 0;
     }
 
     // Label1..Label6 as shown.
