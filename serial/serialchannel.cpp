@@ -192,13 +192,18 @@ void SerialChannel::pollLine()
 
 void SerialChannel::onReadyRead()
 {
-    // readyRead comes once per byte on a slow line, so the threshold is
-    // checked against everything waiting, not against what just arrived.
+    countReceived();
+}
+
+void SerialChannel::countReceived()
+{
     if (m_lost || !m_port.isOpen())
         return;
     // Timed from every byte, and from every notification too: the line may
     // fall quiet right after one that lowered the threshold.
     m_quiet.start();
+    // readyRead comes once per byte on a slow line and once per lump on a
+    // fast one, so the count is of everything waiting, not of what arrived.
     if (m_port.bytesAvailable() >= m_rThreshold)
         raiseOnComm();
 }
@@ -219,11 +224,7 @@ void SerialChannel::raiseOnComm()
 void SerialChannel::recheckThreshold()
 {
     m_recheckQueued = false;
-    if (m_lost || !m_port.isOpen())
-        return;
-    m_quiet.start();
-    if (m_port.bytesAvailable() >= m_rThreshold)
-        raiseOnComm();
+    countReceived();
 }
 
 void SerialChannel::onLineQuiet()

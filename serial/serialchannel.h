@@ -92,6 +92,7 @@ private:
     void onErrorOccurred(QSerialPort::SerialPortError error);
     void dropLostDevice();
     void onLineQuiet();
+    void countReceived();
     void raiseOnComm();
     void recheckThreshold();
     void closePort(QSerialPort::Directions discard);
