@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "protocol/statusframe.h"
-#include "sim/burstgate.h"
 #include "sim/commandreader.h"
 #include "sim/devicelink.h"
 #include "sim/faults.h"
+#include "sim/lumpgate.h"
 #include "sim/options.h"
 #include "sim/pty.h"
 #include "sim/supplymodel.h"
@@ -66,7 +66,7 @@ class Simulator
 public:
     explicit Simulator(const Options &options)
         : m_options(options), m_model(options.loadOhms), m_faults(options.faults),
-          m_gate(options.faults.seed, kByteTime)
+          m_gate(options.lumps, options.faults.seed, kByteTime)
     {
         m_model.setOvertemp(options.overtemp);
         if (!options.linkPath.empty())
@@ -81,14 +81,14 @@ private:
     void sendDueFrame(Clock::time_point now);
     void transmit(Clock::time_point now);
     long send(std::span<const std::uint8_t> bytes, Clock::time_point now);
-    void releaseBurst(Clock::time_point now);
+    void releaseLump(Clock::time_point now);
     void receive(Clock::time_point now);
     int pollTimeoutMs(Clock::time_point now) const;
 
     Options m_options;
     SupplyModel m_model;
     FaultInjector m_faults;
-    BurstGate m_gate;
+    LumpGate m_gate;
     CommandReader m_reader;
     PseudoTerminal m_pty;
     std::optional<DeviceLink> m_link;
@@ -101,6 +101,7 @@ private:
     // then, or poll() would return at once, again and again.
     std::optional<Clock::time_point> m_masterQuietUntil;
 
+    long m_frameNumber = 0;              // counted as the faults count them, from 1
     std::vector<std::uint8_t> m_pending; // the block on its way out
     std::size_t m_sent = 0;
     Clock::time_point m_nextByteAt;
@@ -151,7 +152,11 @@ void Simulator::sendDueFrame(Clock::time_point now)
     if (!m_pty.isOpen() || m_sent < m_pending.size())
         return;
 
-    Block block = m_faults.next(encodeStatusFrame(m_model.statusValues()));
+    StatusValues values = m_model.statusValues();
+    ++m_frameNumber;
+    if (m_options.numbered)
+        values.reading1 = std::uint16_t(m_frameNumber % 10000);
+    Block block = m_faults.next(encodeStatusFrame(values));
     if (block.kind == BlockKind::Silence) {
         m_silentUntil = now + milliseconds(m_options.faults.silenceMs);
         return;
@@ -189,18 +194,17 @@ void Simulator::transmit(Clock::time_point now)
 
 long Simulator::send(std::span<const std::uint8_t> bytes, Clock::time_point now)
 {
-    if (!m_options.bursts)
+    if (m_gate.kind() == LumpKind::None)
         return m_pty.write(bytes);
     m_gate.hold(bytes, now);
     return long(bytes.size());
 }
 
-void Simulator::releaseBurst(Clock::time_point now)
+void Simulator::releaseLump(Clock::time_point now)
 {
-    const std::vector<std::uint8_t> burst = m_gate.release(now);
-    // What does not fit on a full line is lost, as in transmit().
-    if (!burst.empty())
-        m_pty.write(burst);
+    // A FIFO may have more than one lump due after a late wake-up.
+    for (std::vector<std::uint8_t> lump; !(lump = m_gate.release(now)).empty();)
+        m_pty.write(lump); // what does not fit on a full line is lost, as in transmit()
 }
 
 void Simulator::receive(Clock::time_point now)
@@ -270,7 +274,7 @@ int Simulator::run()
         if (m_pty.isOpen()) {
             sendDueFrame(now);
             transmit(now);
-            releaseBurst(now);
+            releaseLump(now);
         }
 
         std::array<pollfd, 2> fds{};

@@ -70,7 +70,8 @@ const std::vector<Flag> &flags()
 {
     static const std::vector<Flag> list = {
         {"--no-pace", [](Options &o) { o.pace = false; }},
-        {"--bursts", [](Options &o) { o.bursts = true; }},
+        {"--bursts", [](Options &o) { o.lumps = LumpKind::Jitter; }},
+        {"--numbered", [](Options &o) { o.numbered = true; }},
         {"--overtemp", [](Options &o) { o.overtemp = true; }},
     };
     return list;
@@ -85,6 +86,13 @@ const std::vector<Valued> &valued()
              return !v.empty();
          }},
         {"--period", "milliseconds from 10 to 3600000", milliseconds(&Options::periodMs, 10)},
+        {"--lumps", "one of none, jitter, usb, fifo, network",
+         [](Options &o, std::string_view v) {
+             const auto kind = lumpKindNamed(v);
+             if (kind)
+                 o.lumps = *kind;
+             return kind.has_value();
+         }},
         {"--load", "ohms from 0.001 to 1000000",
          [](Options &o, std::string_view v) {
              const auto r = ohms(v);
@@ -186,11 +194,23 @@ Line:
   --period MS          time from one status frame to the next (default 500)
   --no-pace            write each frame at once instead of one byte every
                        8.3 ms, as a 1200-baud line would (30 bytes: 250 ms)
-  --bursts             hold the bytes and let them out in irregular bursts, as
-                       a network link does: every 4 to 12 ms (at random)
-                       whatever has come so far, none, one or a few bytes;
-                       the average rate stays that of the line, so with
-                       --period 250 the frames still come back to back
+  --lumps KIND         hand the paced bytes on in lumps, as the links between
+                       a line and a program do; the average rate stays that
+                       of the line, so with --period 250 the frames still come
+                       back to back. KIND is one of
+                         usb      whatever has come, every 16 ms (a USB
+                                  adapter's latency timer)
+                         fifo     8 bytes at a time, or what has come after
+                                  4 byte times of quiet (a PC's UART)
+                         network  whatever has come, every 20 to 80 ms at
+                                  random (a network, Wi-Fi)
+                         jitter   whatever has come, every 4 to 12 ms at
+                                  random: none, one or a few bytes
+                         none     each byte as it leaves the line (default)
+  --bursts             the same as --lumps jitter
+  --numbered           put the frame's number (1, 2, ... up to 9999, then 0
+                       again) in Reading1 in place of the output voltage, so
+                       that every frame shown can be told from the others
   --load OHMS          resistive load on the output (default 10)
 
 Faults (a count N means every Nth frame, counted from 1; when several fall on
@@ -208,7 +228,7 @@ the same frame the first in this list wins):
                        decimal digits above 9
   --drop-every N       lose one byte of the frame, at a random position, so
                        that it arrives one byte short
-  --seed N             seed of the garbage, the lost bytes and the bursts
+  --seed N             seed of the garbage, the lost bytes and the lumps
                        (default 1)
   --overtemp           set the overtemperature bit (0x08) in every frame
   --hangup-after MS    after MS, close the pseudo-terminal as if the adapter

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "sim/faults.h"
+#include "sim/lumpgate.h"
 
 namespace korvale::sim {
 
@@ -14,7 +15,8 @@ struct Options
     std::string linkPath; // empty: no link
     int periodMs = 500;
     bool pace = true;
-    bool bursts = false;
+    LumpKind lumps = LumpKind::None;
+    bool numbered = false;
     double loadOhms = 10.0;
     bool overtemp = false;
     int hangupAfterMs = 0; // 0: never
