@@ -11,7 +11,12 @@
 // rewritten. They are blanked before each pick, so readings left from an
 // earlier opening do not count.
 //
-//   bench-firstreading [--openings N] [--timeout-ms T] [--seed S] [-- sim options]
+// With --follow-ms F the port stays open F ms after the first reading, and
+// the frames shown are counted against the frames sent meanwhile; that needs
+// korvale-sim --numbered, whose frames carry their number in Label1.
+//
+//   bench-firstreading [--openings N] [--timeout-ms T] [--seed S] [--follow-ms F]
+//                      [-- sim options]
 //
 // Output: a line per opening, then one summary line, key=value; an opening
 // that shows nothing within the timeout counts as never.
@@ -55,6 +60,7 @@ int main(int argc, char *argv[])
     int openings = 20;
     int timeoutMs = 3000;
     unsigned seed = 1;
+    int followMs = 0;
     QStringList simArguments;
     for (int i = 1; i < argc; ++i) {
         const bool valued = i + 1 < argc;
@@ -67,9 +73,11 @@ int main(int argc, char *argv[])
             timeoutMs = std::max(1, std::atoi(argv[++i]));
         } else if (valued && std::strcmp(argv[i], "--seed") == 0) {
             seed = unsigned(std::atoi(argv[++i]));
+        } else if (valued && std::strcmp(argv[i], "--follow-ms") == 0) {
+            followMs = std::max(0, std::atoi(argv[++i]));
         } else {
             std::fprintf(stderr, "usage: bench-firstreading [--openings N] [--timeout-ms T] "
-                                 "[--seed S] [-- korvale-sim options]\n");
+                                 "[--seed S] [--follow-ms F] [-- korvale-sim options]\n");
             return 2;
         }
     }
@@ -113,7 +121,15 @@ int main(int argc, char *argv[])
     QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     bool waiting = false;
     Clock::time_point shownAt;
+    // Frame numbers shown while following, each once: Label1 is blanked
+    // after it is read.
+    std::vector<int> shown;
     QObject::connect(&form.channel(), &SerialChannel::OnComm, &form, [&] {
+        QLabel *number = form.panel()->label(1);
+        if (!waiting && !number->text().isEmpty()) {
+            shown.push_back(QString(number->text()).remove('.').toInt());
+            number->clear();
+        }
         if (waiting && captionsShown()) {
             shownAt = Clock::now();
             waiting = false;
@@ -129,6 +145,7 @@ int main(int argc, char *argv[])
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> pauseMs(0, 999);
     std::vector<double> times;
+    long framesShown = 0, framesSent = 0;
     for (int i = 0; i < openings; ++i) {
         const int pause = pauseMs(random);
         runFor(pause);
@@ -145,10 +162,19 @@ int main(int argc, char *argv[])
             waiting ? kNever
                     : std::chrono::duration<double, std::milli>(shownAt - pickedAt).count();
         waiting = false;
+        shown.clear();
+        if (followMs > 0 && !std::isinf(ms)) {
+            form.panel()->label(1)->clear();
+            runFor(followMs);
+        }
         form.channel().setPortOpen(false);
         times.push_back(ms);
-        std::printf("opening n=%d pause_ms=%d first_reading_ms=%s\n", i + 1, pause,
-                    qPrintable(milliseconds(ms)));
+        // Sent: every frame from the first to the last one shown.
+        const long sent = shown.empty() ? 0 : std::max(0, shown.back() - shown.front() + 1);
+        framesShown += long(shown.size());
+        framesSent += sent;
+        std::printf("opening n=%d pause_ms=%d first_reading_ms=%s shown=%zu sent=%ld\n", i + 1,
+                    pause, qPrintable(milliseconds(ms)), shown.size(), sent);
     }
     sim.terminate();
     sim.waitForFinished(5000);
@@ -158,8 +184,9 @@ int main(int argc, char *argv[])
     const std::size_t mid = times.size() / 2;
     const double median = times.size() % 2 ? times[mid] : (times[mid - 1] + times[mid]) / 2;
     std::printf("firstreading openings=%zu never=%d timeout_ms=%d median_ms=%s best_ms=%s "
-                "worst_ms=%s\n",
+                "worst_ms=%s frames_shown=%ld frames_sent=%ld\n",
                 times.size(), int(never), timeoutMs, qPrintable(milliseconds(median)),
-                qPrintable(milliseconds(times.front())), qPrintable(milliseconds(times.back())));
+                qPrintable(milliseconds(times.front())), qPrintable(milliseconds(times.back())),
+                framesShown, framesSent);
     return 0;
 }
