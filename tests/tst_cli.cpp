@@ -189,7 +189,8 @@ void TestCli::lostBytesAndBurstsAreNeverMisread_data()
 {
     QTest::addColumn<QStringList>("faults");
     // Back to back: only the next sync pair can prove where a frame ends.
-    QTest::newRow("bursts") << QStringList{"--period", "250", "--bursts", "--drop-every", "3"};
+    QTest::newRow("network lumps")
+        << QStringList{"--period", "250", "--lumps", "network", "--drop-every", "3"};
     // With gaps: the quiet line after a short frame must not pass for its end.
     QTest::newRow("gaps") << QStringList{"--period", "300", "--drop-every", "2"};
 }
