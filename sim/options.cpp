@@ -56,6 +56,17 @@ auto count(int FaultOptions::*field)
     };
 }
 
+// Sets `field` to what `parse` makes of the value, if it makes anything.
+template <typename T, typename Parse> auto parsedInto(T Options::*field, Parse parse)
+{
+    return [field, parse](Options &o, std::string_view v) {
+        const auto value = parse(v);
+        if (value)
+            o.*field = *value;
+        return value.has_value();
+    };
+}
+
 auto milliseconds(int Options::*field, int min)
 {
     return [field, min](Options &o, std::string_view v) {
@@ -87,19 +98,8 @@ const std::vector<Valued> &valued()
          }},
         {"--period", "milliseconds from 10 to 3600000", milliseconds(&Options::periodMs, 10)},
         {"--lumps", "one of none, jitter, usb, fifo, network",
-         [](Options &o, std::string_view v) {
-             const auto kind = lumpKindNamed(v);
-             if (kind)
-                 o.lumps = *kind;
-             return kind.has_value();
-         }},
-        {"--load", "ohms from 0.001 to 1000000",
-         [](Options &o, std::string_view v) {
-             const auto r = ohms(v);
-             if (r)
-                 o.loadOhms = *r;
-             return r.has_value();
-         }},
+         parsedInto(&Options::lumps, lumpKindNamed)},
+        {"--load", "ohms from 0.001 to 1000000", parsedInto(&Options::loadOhms, ohms)},
         {"--hangup-after", "milliseconds from 1 to 3600000",
          milliseconds(&Options::hangupAfterMs, 1)},
         {"--hangup-for", "milliseconds from 0 to 3600000", milliseconds(&Options::hangupForMs, 0)},
