@@ -71,11 +71,11 @@ bool PlotReduction::add(const LogRecord &record)
         break;
     case LogRecord::Kind::LinkLost:
     case LogRecord::Kind::DeviceLost:
-        m_gapKinds |= record.kind == LogRecord::Kind::LinkLost ? PlotColumn::LinkLost
-                                                               : PlotColumn::DeviceLost;
-        if (!m_gapOpen)
-            m_gapStartMs = m_frames > 0 ? m_lastFrameMs : record.timeMs;
-        m_gapOpen = true;
+        m_gap.kinds |= record.kind == LogRecord::Kind::LinkLost ? PlotColumn::LinkLost
+                                                                : PlotColumn::DeviceLost;
+        if (!m_gap.open)
+            m_gap.startMs = m_frames > 0 ? m_lastFrameMs : record.timeMs;
+        m_gap.open = true;
         break;
     case LogRecord::Kind::LinkBack:
     case LogRecord::Kind::DeviceBack:
@@ -88,13 +88,13 @@ void PlotReduction::takeFrame(const LogRecord &record)
 {
     const qint64 t = record.timeMs;
     bool broken = false;
-    if (m_gapOpen || (m_frames > 0 && t - m_lastFrameMs > kGapMs)) {
-        const quint8 kinds = m_gapOpen ? m_gapKinds : quint8(PlotColumn::NoFrames);
-        mark(m_gapOpen ? m_gapStartMs : m_lastFrameMs, t,
+    if (m_gap.open || (m_frames > 0 && t - m_lastFrameMs > kGapMs)) {
+        const quint8 kinds = m_gap.open ? m_gap.kinds : quint8(PlotColumn::NoFrames);
+        mark(m_gap.open ? m_gap.startMs : m_lastFrameMs, t,
              [kinds](PlotColumn &c) { c.gaps |= kinds; });
         broken = m_frames > 0;
-        m_gapOpen = false;
-        m_gapKinds = 0;
+        m_gap.open = false;
+        m_gap.kinds = 0;
     } else if (m_frames > 0 && m_lastFrameOff) {
         // Off until this frame said otherwise.
         mark(m_lastFrameMs, t, [](PlotColumn &c) { c.outputOff = true; });
@@ -122,11 +122,11 @@ void PlotReduction::takeFrame(const LogRecord &record)
 
 void PlotReduction::finish()
 {
-    if (!m_gapOpen)
+    if (!m_gap.open)
         return;
-    const quint8 kinds = m_gapKinds;
-    mark(m_gapStartMs, m_lastMs, [kinds](PlotColumn &c) { c.gaps |= kinds; });
-    m_gapOpen = false;
+    const quint8 kinds = m_gap.kinds;
+    mark(m_gap.startMs, m_lastMs, [kinds](PlotColumn &c) { c.gaps |= kinds; });
+    m_gap.open = false;
 }
 
 std::vector<PlotColumn> PlotReduction::columns() const

@@ -65,14 +65,16 @@ private:
     int m_width;
     std::vector<PlotColumn> m_slices;
     qint64 m_sliceMs = 1;
-    qint64 m_frames = 0;
-    qint64 m_records = 0;
-    qint64 m_firstMs = 0;
-    qint64 m_lastMs = 0;
+    qint64 m_records = 0, m_frames = 0;
+    qint64 m_firstMs = 0, m_lastMs = 0;
     int m_offsetSeconds = 0;
+    // The last frame, and a gap that a lost link or device opened after it.
     qint64 m_lastFrameMs = 0;
     bool m_lastFrameOff = false;
-    bool m_gapOpen = false;
-    qint64 m_gapStartMs = 0;
-    quint8 m_gapKinds = 0;
+    struct
+    {
+        bool open = false;
+        qint64 startMs = 0;
+        quint8 kinds = 0;
+    } m_gap;
 };

@@ -156,8 +156,8 @@ private:
     std::vector<QPointF> m_points;
 };
 
-void drawSeries(QPainter &painter, const Pane &pane, const PlotPicture &picture, int series,
-                bool step)
+// As steps: a display holds its value until the next frame brings another.
+void drawSeries(QPainter &painter, const Pane &pane, const PlotPicture &picture, int series)
 {
     Trace trace(painter);
     for (std::size_t i = 0; i < picture.columns.size(); ++i) {
@@ -168,7 +168,7 @@ void drawSeries(QPainter &painter, const Pane &pane, const PlotPicture &picture,
         const double x = kLeft + double(i) + 0.5;
         if (c.breakBefore)
             trace.flush();
-        if (step && !trace.empty())
+        if (!trace.empty())
             trace.add({x, trace.lastY()});
         trace.add({x, pane.y(e.first)});
         if (c.breakInside)
@@ -352,18 +352,21 @@ void drawPlot(QPainter &painter, const PlotPicture &picture)
         drawValueAxis(painter, panes[std::size_t(i)], i);
     // Over the grid, so that a shaded span reads as one.
     drawShading(painter, picture, panes);
+    // Steps are upright and level: crisp without antialiasing, and cheaper.
+    painter.setRenderHint(QPainter::Antialiasing, false);
     for (int i = 0; i < 3; ++i) {
         const Pane &pane = panes[std::size_t(i)];
         painter.setBrush(Qt::NoBrush);
-        QPen limit(kLimit[i], 1.4, Qt::CustomDashLine, Qt::FlatCap, Qt::MiterJoin);
-        limit.setDashPattern({5, 3});
+        QPen limit(kLimit[i], 1, Qt::CustomDashLine, Qt::FlatCap, Qt::MiterJoin);
+        limit.setDashPattern({6, 4});
         painter.setPen(limit);
-        drawSeries(painter, pane, picture, i + 3, true);
-        painter.setPen(QPen(kReading[i], 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        drawSeries(painter, pane, picture, i, false);
+        drawSeries(painter, pane, picture, i + 3);
+        painter.setPen(QPen(kReading[i], 2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+        drawSeries(painter, pane, picture, i);
         painter.setPen(kFrame);
         painter.drawRect(pane.rect);
     }
+    painter.setRenderHint(QPainter::Antialiasing);
     drawLegend(painter, picture.size.height() - 18);
 }
 

@@ -15,8 +15,8 @@ class QPainter;
 namespace PlotColours {
 inline const QColor kReading[3] = {QColor(0x1f, 0x5f, 0xbf), QColor(0xc0, 0x39, 0x2b),
                                    QColor(0x1e, 0x8c, 0x4e)};
-inline const QColor kLimit[3] = {QColor(0x5b, 0x8f, 0xe0), QColor(0xe8, 0x7e, 0x6f),
-                                 QColor(0x62, 0xc0, 0x8a)};
+inline const QColor kLimit[3] = {QColor(0x3f, 0x78, 0xd8), QColor(0xdc, 0x5f, 0x4b),
+                                 QColor(0x35, 0xa8, 0x66)};
 inline const QColor kOutputOff(0xe2, 0xe2, 0xe2);
 inline const QColor kGap(0xfb, 0xdc, 0xb8);
 inline const QColor kGapMark(0xd3, 0x54, 0x00);
@@ -39,8 +39,8 @@ struct PlotPicture
 // number of columns to reduce a log to.
 int plotWidth(QSize size);
 
-// Three panes over one time axis: voltage, current and power, each with its
-// limit as a step line.
+// Three panes over one time axis: voltage, current and power, each reading
+// and its limit as step lines.
 void drawPlot(QPainter &painter, const PlotPicture &picture);
 
 // SVG or PNG by the file's extension, written whole or not at all. False,
