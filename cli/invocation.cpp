@@ -195,13 +195,12 @@ std::optional<QString> readPlotOptions(const Words &words, PlotOptions &plot)
             plot.height > 10000)
             return QStringLiteral("--size is WIDTHxHEIGHT in pixels, from 400x300 to 10000x10000");
     }
-    for (const char *name : {"--from", "--to"}) {
-        const auto bound = optionOf(words, name);
-        if (bound && !parseTimeBound(*bound))
+    for (auto [name, bound] : {std::pair{"--from", &plot.from}, std::pair{"--to", &plot.to}}) {
+        *bound = optionOf(words, name);
+        if (*bound && !parseTimeBound(**bound))
             return QStringLiteral("%1 needs a time such as 14:05, 14:05:30 or "
                                   "2026-03-01T14:05:30, not '%2'")
-                .arg(QLatin1String(name), *bound);
-        (name[2] == 'f' ? plot.from : plot.to) = bound;
+                .arg(QLatin1String(name), **bound);
     }
     plot.readOnly = words.options.count(QStringLiteral("--read-only")) > 0;
     return std::nullopt;

@@ -108,9 +108,23 @@ bool LineReader::next(QByteArrayView &line)
 {
     for (;;) {
         const qsizetype end = m_buffer.indexOf('\n', m_start);
-        if (end >= 0) {
+        if (m_skipping) {
+            // The rest of a line too long to be one of watch's.
+            m_start = end >= 0 ? end + 1 : m_buffer.size();
+            m_skipping = end < 0;
+            if (!m_skipping)
+                continue;
+        } else if (end >= 0) {
             line = QByteArrayView(m_buffer).sliced(m_start, end - m_start);
             m_start = end + 1;
+            ++m_lineNumber;
+            return true;
+        } else if (m_buffer.size() - m_start >= kBlockSize) {
+            // Its start is enough to refuse it; holding the rest would let
+            // a file without line ends fill the memory.
+            line = QByteArrayView(m_buffer).sliced(m_start);
+            m_start = m_buffer.size();
+            m_skipping = true;
             ++m_lineNumber;
             return true;
         }

@@ -46,6 +46,7 @@ private:
     qsizetype m_start = 0;
     qint64 m_lineNumber = 0;
     bool m_atEnd = false;
+    bool m_skipping = false;
 };
 
 // Reads `watch`'s lines: CSV with or without its header, or JSON lines. The

@@ -76,9 +76,10 @@ int plotLog(const PlotOptions &options)
         return 1;
     }
     if (refused > 0)
-        tell(QStringLiteral("%1: %2 of its lines could not be read and are left out")
+        tell(QStringLiteral("%1: %2 unreadable %3 left out")
                  .arg(name)
-                 .arg(refused));
+                 .arg(refused)
+                 .arg(refused == 1 ? "line" : "lines"));
 
     PlotPicture picture;
     picture.size = size;

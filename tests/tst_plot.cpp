@@ -291,8 +291,7 @@ void TestPlot::badLogsAreToldNotFatal_data()
                              << 1 << QStringList{":1: ", ":2: not a JSON object"} << -1;
     QTest::newRow("no header") << four << QStringList() << 0 << QStringList() << 4;
     QTest::newRow("cut short") << kHeader + four + csvRow(1000).left(40) << QStringList() << 0
-                               << QStringList{":6: 3 fields, not 12",
-                                              "1 of its lines could not be read"}
+                               << QStringList{":6: 3 fields, not 12", "1 unreadable line left out"}
                                << 4;
     QTest::newRow("json cut short") << json + jsonRow(500).left(60) << QStringList() << 0
                                     << QStringList{":3: not a JSON object"} << 2;
@@ -308,11 +307,14 @@ void TestPlot::badLogsAreToldNotFatal_data()
     QTest::newRow("many bad lines")
         << four + QByteArray("x\n").repeated(9) << QStringList() << 0
         << QStringList{":5: ", ":9: ", "!:10: ", "4 more unreadable lines",
-                       "9 of its lines could not be read"}
+                       "9 unreadable lines left out"}
         << 4;
     QTest::newRow("time cut") << four
                               << QStringList{"--from", "12:00:00.400", "--to", "12:00:00.600"} << 0
                               << QStringList() << 1;
+    // Held whole, a file without line ends would fill the memory.
+    QTest::newRow("endless line") << QByteArray(200000, 'x') + '\n' + four << QStringList() << 0
+                                  << QStringList{":1: ", "!:2: "} << 4;
     // 11:00 has passed on the log's first day: the next day's is meant.
     QTest::newRow("time of day wraps")
         << four << QStringList{"--to", "11:00"} << 0 << QStringList() << 4;
