@@ -22,9 +22,10 @@ int plotLog(const PlotOptions &options)
 {
     QFile input;
     const bool standardInput = options.log.isEmpty();
-    const bool opened = standardInput
-                            ? input.open(stdin, QIODevice::ReadOnly)
-                            : (input.setFileName(options.log), input.open(QIODevice::ReadOnly));
+    if (!standardInput)
+        input.setFileName(options.log);
+    const bool opened =
+        standardInput ? input.open(stdin, QIODevice::ReadOnly) : input.open(QIODevice::ReadOnly);
     const QString name = standardInput ? QStringLiteral("standard input") : options.log;
     if (!opened) {
         tell(QStringLiteral("cannot read %1: %2").arg(name, input.errorString()));
