@@ -203,8 +203,11 @@ void drawValueAxis(QPainter &painter, const Pane &pane, int index)
     painter.translate(14, pane.rect.center().y());
     painter.rotate(-90);
     painter.setFont(font(12, true));
+    // Only the unit where the pane is too low for its name.
+    const QString name = QLatin1String(kPaneNames[index]);
+    const bool fits = QFontMetricsF(painter.font()).horizontalAdvance(name) < pane.rect.height();
     painter.drawText(QRectF(-pane.rect.height() / 2, -8, pane.rect.height(), 16), Qt::AlignCenter,
-                     QLatin1String(kPaneNames[index]));
+                     fits ? name : name.section(u'(', 1).chopped(1));
     painter.restore();
 }
 
@@ -284,29 +287,34 @@ void drawShading(QPainter &painter, const PlotPicture &picture, const std::vecto
     }
 }
 
-void drawLegend(QPainter &painter, double y)
+void drawLegend(QPainter &painter, int width, double y)
 {
-    painter.setFont(font(12));
-    const QFontMetricsF metrics(painter.font());
+    QStringList texts = {QStringLiteral("reading"), QStringLiteral("limit (setting)"),
+                         QStringLiteral("output off"),
+                         QStringLiteral("nothing known: link or device lost")};
+    // Under the panes when it fits; smaller and from the edge in a small picture.
     double x = kLeft;
-    const auto label = [&](const QString &text) {
+    painter.setFont(font(12));
+    if (QFontMetricsF(painter.font()).horizontalAdvance(texts.join(QString(20, u' '))) + 120 >
+        width - kLeft - kRight) {
+        x = 8;
+        painter.setFont(font(10));
+        texts = QStringList{QStringLiteral("reading"), QStringLiteral("limit"),
+                            QStringLiteral("output off"), QStringLiteral("nothing known")};
+    }
+    const QFontMetricsF metrics(painter.font());
+    for (int i = 0; i < texts.size(); ++i) {
+        if (i < 2) {
+            painter.setPen(i == 0 ? QPen(kText, 2) : QPen(kText, 1, Qt::DashLine));
+            painter.drawLine(QPointF(x, y), QPointF(x + 24, y));
+        } else {
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(i == 2 ? kOutputOff : kGap);
+            painter.drawRect(QRectF(x, y - 7, 24, 14));
+        }
         painter.setPen(kText);
-        painter.drawText(QPointF(x + 30, y + 4), text);
-        x += 30 + metrics.horizontalAdvance(text) + 26;
-    };
-    painter.setPen(QPen(kText, 1.6));
-    painter.drawLine(QPointF(x, y), QPointF(x + 24, y));
-    label(QStringLiteral("reading"));
-    painter.setPen(QPen(kText, 1.3, Qt::DashLine));
-    painter.drawLine(QPointF(x, y), QPointF(x + 24, y));
-    label(QStringLiteral("limit (setting)"));
-    for (const auto &[colour, text] :
-         {std::pair{kOutputOff, QStringLiteral("output off")},
-          std::pair{kGap, QStringLiteral("nothing known: link or device lost")}}) {
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(colour);
-        painter.drawRect(QRectF(x, y - 7, 24, 14));
-        label(text);
+        painter.drawText(QPointF(x + 30, y + 4), texts[i]);
+        x += 30 + metrics.horizontalAdvance(texts[i]) + 20;
     }
 }
 
@@ -322,11 +330,13 @@ void drawTitle(QPainter &painter, const PlotPicture &picture)
                              .arg(std::abs(offset) / 60 % 60, 2, 10, QLatin1Char('0'));
     const QString format = QStringLiteral("yyyy-MM-dd HH:mm:ss");
     painter.setFont(font(12));
+    const QString line = QStringLiteral("%1 to %2 (%3), %4 frames")
+                             .arg(wallTime(picture.firstMs, offset, format),
+                                  wallTime(picture.lastMs, offset, format), zone,
+                                  QLocale(QLocale::English).toString(picture.frames));
     painter.drawText(QPointF(kLeft, 40),
-                     QStringLiteral("%1 to %2 (%3), %4 frames")
-                         .arg(wallTime(picture.firstMs, offset, format),
-                              wallTime(picture.lastMs, offset, format), zone,
-                              QLocale(QLocale::English).toString(picture.frames)));
+                     QFontMetricsF(painter.font())
+                         .elidedText(line, Qt::ElideMiddle, picture.size.width() - kLeft - kRight));
 }
 
 } // namespace
@@ -367,7 +377,7 @@ void drawPlot(QPainter &painter, const PlotPicture &picture)
         painter.drawRect(pane.rect);
     }
     painter.setRenderHint(QPainter::Antialiasing);
-    drawLegend(painter, picture.size.height() - 18);
+    drawLegend(painter, picture.size.width(), picture.size.height() - 18);
 }
 
 void writeSvg(QIODevice &device, const PlotPicture &picture)
