@@ -4,6 +4,7 @@
 namespace {
 
 const char kTool[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) COMMAND [ARGUMENT...]
+       korvale-cli plot [LOG] -o OUT.svg|OUT.png [OPTION...]
        korvale-cli [COMMAND] --help
 
 Reads and drives a Korvale power supply on its serial line, from a shell:
@@ -16,6 +17,7 @@ Commands:
                   U u N I ENT F P CE I/O
   up N            what the right arrow sends with N (0 to 255) in its box
   down N          what the left arrow sends with N (0 to 255) in its box
+  plot [LOG]      draw a log of watch as SVG or PNG (needs no port)
   help [COMMAND]  this text, or the help of one command
 
 Port (give one of the two):
@@ -30,7 +32,8 @@ the port at a time: korvale-cli and korvale-panel (or two korvale-cli runs)
 cannot use the same port together.
 
 Exit status: 0 done; 1 the port could not be opened, went away, or did not
-take the frames; 2 usage error (then nothing was sent).
+take the frames (plot: nothing to draw, or the picture could not be
+written); 2 usage error (then nothing was sent).
 
 Examples:
   Log the readings to a CSV file for an hour:
@@ -44,6 +47,9 @@ Examples:
         korvale-cli --port 1 up 1
         korvale-cli --port 1 watch --duration 5 --no-header >> ramp.csv
     done
+
+  Draw the hour's log:
+    korvale-cli plot readings.csv -o readings.svg
 )";
 
 const char kWatch[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) watch [--format csv|jsonl]
@@ -116,12 +122,61 @@ Examples:
   korvale-cli --port 1 %1 2.5      # sends 2
 )";
 
+const char kPlot[] = R"(Usage: korvale-cli plot [LOG] -o OUT.svg|OUT.png [--title TEXT]
+                       [--size WIDTHxHEIGHT] [--from TIME] [--to TIME]
+
+Draws a log written by watch: CSV with or without its header, or JSON lines
+(told apart by their first line). Without LOG, or with "-", the log is read
+from standard input, so "korvale-cli ... watch --duration 60 | korvale-cli
+plot -o run.svg" draws the minute once it is over. Needs no port and no
+display. The file OUT is an SVG or a PNG picture, by its extension, written
+whole or not at all.
+
+Three panes share one time axis: voltage (V), current (A) and power (W),
+each reading as a solid line and its limit (the setting, from the same
+lines) as a dashed step line. A limit more than six times the highest
+reading is left at the top of its pane, its value written there. Spans with
+the output off are shaded grey. Where nothing was known the lines break and
+the span is shaded orange, marked above the panes: after a link-lost or
+device-lost event (JSON lines), or where two frames lie more than 2 seconds
+apart (the panel's watchdog time; CSV carries no events). The title gives
+the file name, the first and the last time, and the number of frames.
+
+Each pixel column keeps the lowest and highest value of its time, so a
+single frame's spike is drawn at its value, and a week's log is read in one
+pass, in the same memory and into a picture of the same size as a day's.
+
+Options:
+  -o, --output OUT    the picture: a name ending in .svg or .png
+  --title TEXT        the title instead of the file name
+  --size WxH          picture size in pixels (default 1200x800; from
+                      400x300 to 10000x10000)
+  --from TIME         leave out what comes before TIME...
+  --to TIME           ...or after it. TIME is a time of day such as 14:05 or
+                      14:05:30.250, taken on the day of the log's first line
+                      (or the day after, if that is earlier) in its offset
+                      from UTC, or a date and time such as 2026-03-01T14:05
+                      (local time unless an offset follows)
+
+Lines that cannot be read (cut short, garbled, of the other format, or
+earlier than the line before) are left out; the first five are named on
+standard error with their line numbers, then how many there were. A log
+with no readable frame is an error (status 1) and writes no picture.
+
+Examples:
+  korvale-cli plot readings.csv -o readings.svg
+  korvale-cli plot readings.jsonl -o morning.png --from 08:00 --to 12:00 \
+      --size 1600x900 --title "Burn-in, unit 7"
+)";
+
 } // namespace
 
 QString helpText(const QString &topic)
 {
     if (topic == QLatin1String("watch"))
         return QString::fromUtf8(kWatch);
+    if (topic == QLatin1String("plot"))
+        return QString::fromUtf8(kPlot);
     if (topic == QLatin1String("press"))
         return QString::fromUtf8(kPress);
     if (topic == QLatin1String("up"))

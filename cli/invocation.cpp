@@ -2,7 +2,10 @@
 #include "cli/invocation.h"
 
 #include "cli/keynames.h"
+#include "cli/logreader.h"
 #include "protocol/numberentry.h"
+
+#include <QRegularExpression>
 
 #include <cmath>
 #include <map>
@@ -10,12 +13,20 @@
 namespace {
 
 const QStringList kCommands = {QStringLiteral("watch"), QStringLiteral("press"),
-                               QStringLiteral("up"), QStringLiteral("down")};
-const QStringList kValued = {QStringLiteral("--port"), QStringLiteral("--device"),
-                             QStringLiteral("--format"), QStringLiteral("--count"),
-                             QStringLiteral("--duration")};
+                               QStringLiteral("up"), QStringLiteral("down"),
+                               QStringLiteral("plot")};
+const QStringList kValued = {QStringLiteral("--port"),     QStringLiteral("--device"),
+                             QStringLiteral("--format"),   QStringLiteral("--count"),
+                             QStringLiteral("--duration"), QStringLiteral("--output"),
+                             QStringLiteral("--title"),    QStringLiteral("--size"),
+                             QStringLiteral("--from"),     QStringLiteral("--to")};
+const QStringList kFlags = {QStringLiteral("--help"), QStringLiteral("--no-header"),
+                            QStringLiteral("--read-only")};
 const QStringList kWatchOnly = {QStringLiteral("--format"), QStringLiteral("--count"),
                                 QStringLiteral("--duration"), QStringLiteral("--no-header")};
+const QStringList kPlotOnly = {QStringLiteral("--output"), QStringLiteral("--title"),
+                               QStringLiteral("--size"),   QStringLiteral("--from"),
+                               QStringLiteral("--to"),     QStringLiteral("--read-only")};
 
 // The words of a command line sorted into options and operands.
 struct Words
@@ -37,7 +48,10 @@ std::optional<QString> sortWords(const QStringList &arguments, Words &words)
         QString word = arguments[i];
         if (word == QLatin1String("-h"))
             word = QStringLiteral("--help");
-        // Numbers such as "-0" are operands: only "--" starts an option.
+        else if (word == QLatin1String("-o"))
+            word = QStringLiteral("--output");
+        // Numbers such as "-0" and "-" (standard input) are operands: only
+        // "--" starts an option.
         if (onlyOperands || !word.startsWith(QLatin1String("--"))) {
             if (words.command.isEmpty())
                 words.command = word;
@@ -59,7 +73,7 @@ std::optional<QString> sortWords(const QStringList &arguments, Words &words)
                 value = arguments[++i];
             else
                 return QStringLiteral("%1 needs a value").arg(name);
-        } else if (name != QLatin1String("--help") && name != QLatin1String("--no-header")) {
+        } else if (!kFlags.contains(name)) {
             return QStringLiteral("unknown option %1").arg(name);
         } else if (equals >= 0) {
             return QStringLiteral("%1 takes no value").arg(name);
@@ -70,14 +84,30 @@ std::optional<QString> sortWords(const QStringList &arguments, Words &words)
     return std::nullopt;
 }
 
+std::optional<QString> optionOf(const Words &words, const char *name)
+{
+    const auto it = words.options.find(QLatin1String(name));
+    return it == words.options.end() ? std::nullopt : std::optional(it->second);
+}
+
+// Options of one command given to another are refused, not ignored.
+std::optional<QString> foreignOption(const Words &words, const QStringList &names,
+                                     const char *owner)
+{
+    for (const auto &name : names) {
+        if (words.options.count(name))
+            return QStringLiteral("%1 belongs to %2, not to %3").arg(name, owner, words.command);
+    }
+    return std::nullopt;
+}
+
 std::optional<QString> readWatchOptions(const Words &words, WatchOptions &watch)
 {
     if (!words.operands.isEmpty())
         return QStringLiteral("watch takes no operand ('%1')").arg(words.operands.first());
-    const auto option = [&words](const char *name) -> std::optional<QString> {
-        const auto it = words.options.find(QLatin1String(name));
-        return it == words.options.end() ? std::nullopt : std::optional(it->second);
-    };
+    if (const auto foreign = foreignOption(words, kPlotOnly, "plot"))
+        return foreign;
+    const auto option = [&words](const char *name) { return optionOf(words, name); };
     if (const auto format = option("--format")) {
         if (*format == QLatin1String("csv"))
             watch.format = RecordFormat::Csv;
@@ -107,10 +137,10 @@ std::optional<QString> readWatchOptions(const Words &words, WatchOptions &watch)
 
 std::optional<QString> readFrames(const Words &words, std::vector<korvale::CommandFrame> &frames)
 {
-    for (const auto &name : kWatchOnly) {
-        if (words.options.count(name))
-            return QStringLiteral("%1 belongs to watch, not to %2").arg(name, words.command);
-    }
+    if (const auto foreign = foreignOption(words, kWatchOnly, "watch"))
+        return foreign;
+    if (const auto foreign = foreignOption(words, kPlotOnly, "plot"))
+        return foreign;
     korvale::CommandFrame frame{};
     if (words.command == QLatin1String("press")) {
         if (words.operands.isEmpty())
@@ -135,6 +165,44 @@ std::optional<QString> readFrames(const Words &words, std::vector<korvale::Comma
     korvale::fillNumberedFrame(
         frame, up ? korvale::FrameKind::NumberUp : korvale::FrameKind::NumberDown, *n);
     frames.push_back(frame);
+    return std::nullopt;
+}
+
+std::optional<QString> readPlotOptions(const Words &words, PlotOptions &plot)
+{
+    if (words.options.count(QStringLiteral("--port")) ||
+        words.options.count(QStringLiteral("--device")))
+        return QStringLiteral("plot reads a log, not a port");
+    if (const auto foreign = foreignOption(words, kWatchOnly, "watch"))
+        return foreign;
+    if (words.operands.size() > 1)
+        return QStringLiteral("plot reads one log, not %1").arg(words.operands.size());
+    plot.log = words.operands.value(0);
+    if (plot.log == QLatin1String("-"))
+        plot.log.clear();
+    plot.output = optionOf(words, "--output").value_or(QString());
+    const QString type = plot.output.section(u'.', -1).toLower();
+    if (plot.output.isEmpty() || !plot.output.contains(u'.') ||
+        (type != QLatin1String("svg") && type != QLatin1String("png")))
+        return QStringLiteral("plot needs -o FILE ending in .svg or .png");
+    plot.title = optionOf(words, "--title").value_or(QString());
+    if (const auto size = optionOf(words, "--size")) {
+        const QRegularExpressionMatch match =
+            QRegularExpression(QStringLiteral("^(\\d{3,5})x(\\d{3,5})$")).match(*size);
+        plot.width = match.captured(1).toInt();
+        plot.height = match.captured(2).toInt();
+        if (!match.hasMatch() || plot.width < 400 || plot.height < 300 || plot.width > 10000 ||
+            plot.height > 10000)
+            return QStringLiteral("--size is WIDTHxHEIGHT in pixels, from 400x300 to 10000x10000");
+    }
+    for (auto [name, bound] : {std::pair{"--from", &plot.from}, std::pair{"--to", &plot.to}}) {
+        *bound = optionOf(words, name);
+        if (*bound && !parseTimeBound(**bound))
+            return QStringLiteral("%1 needs a time such as 14:05, 14:05:30 or "
+                                  "2026-03-01T14:05:30, not '%2'")
+                .arg(QLatin1String(name), **bound);
+    }
+    plot.readOnly = words.options.count(QStringLiteral("--read-only")) > 0;
     return std::nullopt;
 }
 
@@ -179,9 +247,16 @@ ParsedInvocation parseInvocation(const QStringList &arguments)
         return {invocation, {}};
     }
     if (words.command.isEmpty())
-        return usageError(QStringLiteral("no command given (watch, press, up or down)"));
+        return usageError(QStringLiteral("no command given (watch, press, up, down or plot)"));
 
     std::optional<QString> error;
+    if (words.command == QLatin1String("plot")) {
+        invocation.action = Invocation::Action::Plot;
+        error = readPlotOptions(words, invocation.plot);
+        if (error)
+            return usageError(*error);
+        return {invocation, {}};
+    }
     if (words.command == QLatin1String("watch")) {
         invocation.action = Invocation::Action::Watch;
         error = readWatchOptions(words, invocation.watch);

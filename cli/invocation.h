@@ -23,6 +23,18 @@ struct WatchOptions
     std::optional<qint64> durationMs;
 };
 
+struct PlotOptions
+{
+    QString log; // empty for standard input
+    QString output;
+    QString title;
+    int width = 1200;
+    int height = 800;
+    std::optional<QString> from; // checked here, resolved against the log
+    std::optional<QString> to;
+    bool readOnly = false; // read and parse only, for measuring the floor
+};
+
 // What one run of the tool is asked to do, checked in full before anything
 // is opened or sent.
 struct Invocation
@@ -32,12 +44,14 @@ struct Invocation
         Help,
         Watch,
         Send,
+        Plot,
     };
     Action action = Action::Help;
     QString helpTopic; // the command whose help was asked for, or empty
     int port = 0;      // 1 or 2, unless `device` is given
     QString device;
     WatchOptions watch;
+    PlotOptions plot;
     std::vector<korvale::CommandFrame> frames; // for Send, in order
 };
 

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
-// korvale-cli: the supply from scripts and logs. Qt Core and Serial Port
-// only, so it runs without a display.
+// korvale-cli: the supply from scripts and logs. Runs without a display:
+// only plot starts Qt Gui, for fonts, on the offscreen platform by default.
 #include "cli/helptext.h"
 #include "cli/invocation.h"
+#include "cli/plotcommand.h"
 #include "cli/portopening.h"
 #include "cli/recordwriter.h"
 #include "cli/sendframes.h"
@@ -10,7 +11,7 @@
 #include "cli/watcher.h"
 #include "serial/serialchannel.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 
 #include <cstdio>
 
@@ -36,16 +37,25 @@ int watch(const Invocation &invocation)
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("korvale-cli"));
-
-    const ParsedInvocation parsed = parseInvocation(QCoreApplication::arguments().mid(1));
+    // Read before any application exists, since the command decides which.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const ParsedInvocation parsed = parseInvocation(arguments);
     if (!parsed.invocation) {
         tell(parsed.error);
         std::fprintf(stderr, "Try 'korvale-cli --help'.\n");
         return 2;
     }
     const Invocation &invocation = *parsed.invocation;
+    if (invocation.action == Invocation::Action::Plot) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        QGuiApplication app(argc, argv);
+        return plotLog(invocation.plot);
+    }
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("korvale-cli"));
     switch (invocation.action) {
     case Invocation::Action::Help:
         std::fputs(qPrintable(helpText(invocation.helpTopic)), stdout);
@@ -54,6 +64,8 @@ int main(int argc, char *argv[])
         return watch(invocation);
     case Invocation::Action::Send:
         return sendFrames(invocation);
+    case Invocation::Action::Plot:
+        break;
     }
     return 2;
 }
