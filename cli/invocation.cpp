@@ -10,7 +10,8 @@
 namespace {
 
 const QStringList kCommands = {QStringLiteral("watch"), QStringLiteral("press"),
-                               QStringLiteral("up"), QStringLiteral("down")};
+                               QStringLiteral("up"), QStringLiteral("down"),
+                               QStringLiteral("ports")};
 const QStringList kValued = {QStringLiteral("--port"), QStringLiteral("--device"),
                              QStringLiteral("--format"), QStringLiteral("--count"),
                              QStringLiteral("--duration")};
@@ -179,9 +180,16 @@ ParsedInvocation parseInvocation(const QStringList &arguments)
         return {invocation, {}};
     }
     if (words.command.isEmpty())
-        return usageError(QStringLiteral("no command given (watch, press, up or down)"));
+        return usageError(QStringLiteral("no command given (watch, press, up, down or ports)"));
 
     std::optional<QString> error;
+    if (words.command == QLatin1String("ports")) {
+        invocation.action = Invocation::Action::Ports;
+        if (const auto portsError =
+                readPortsRequest(words.operands, words.options, invocation.ports))
+            return usageError(*portsError);
+        return {invocation, {}};
+    }
     if (words.command == QLatin1String("watch")) {
         invocation.action = Invocation::Action::Watch;
         error = readWatchOptions(words, invocation.watch);

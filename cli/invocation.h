@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "cli/portscommand.h"
 #include "protocol/commandframe.h"
 
 #include <QString>
@@ -32,6 +33,7 @@ struct Invocation
         Help,
         Watch,
         Send,
+        Ports,
     };
     Action action = Action::Help;
     QString helpTopic; // the command whose help was asked for, or empty
@@ -39,6 +41,7 @@ struct Invocation
     QString device;
     WatchOptions watch;
     std::vector<korvale::CommandFrame> frames; // for Send, in order
+    PortsRequest ports;
 };
 
 struct ParsedInvocation

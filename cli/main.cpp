@@ -4,6 +4,7 @@
 #include "cli/helptext.h"
 #include "cli/invocation.h"
 #include "cli/portopening.h"
+#include "cli/portscommand.h"
 #include "cli/recordwriter.h"
 #include "cli/sendframes.h"
 #include "cli/stopsignals.h"
@@ -54,6 +55,8 @@ int main(int argc, char *argv[])
         return watch(invocation);
     case Invocation::Action::Send:
         return sendFrames(invocation);
+    case Invocation::Action::Ports:
+        return runPorts(invocation.ports);
     }
     return 2;
 }
