@@ -71,10 +71,13 @@ PortChooser::PortChooser(DeviceSource *source, QWidget *parent) : QDialog(parent
     layout->addWidget(m_hint);
     layout->addWidget(buttons);
 
-    connect(m_list, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem *item) {
+    // A click on the row already current still takes it over what was typed.
+    const auto take = [this](QTreeWidgetItem *item) {
         if (item)
             m_entry->setText(item->data(Device, Qt::UserRole).toString());
-    });
+    };
+    connect(m_list, &QTreeWidget::currentItemChanged, this, take);
+    connect(m_list, &QTreeWidget::itemClicked, this, take);
     connect(m_list, &QTreeWidget::itemActivated, this, &PortChooser::confirm);
     connect(m_entry, &QLineEdit::textChanged, this, &PortChooser::entryEdited);
     if (m_source)

@@ -5,11 +5,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QSettings>
 #include <QStringDecoder>
+#include <QTemporaryFile>
 #include <QUrl>
 
 #include <cstdio>
+#include <optional>
 
 namespace PortSettings {
 
@@ -23,8 +26,9 @@ QString key(int port)
     return QStringLiteral("ports/comm%1").arg(port);
 }
 
-// Why the file as a whole cannot be read as settings; empty when it can.
-QString fileProblem(const QString &path)
+// Why the file as a whole cannot be read as settings; empty when it can,
+// and then `bytes` holds it.
+QString fileProblem(const QString &path, QByteArray &bytes)
 {
     const QFileInfo info(path);
     if (!info.exists() && !info.isSymLink())
@@ -39,7 +43,7 @@ QString fileProblem(const QString &path)
         return QStringLiteral("cannot be read (%1)").arg(file.errorString());
     if (file.size() > kLargestFile)
         return QStringLiteral("is larger than 64 KiB, so it is no settings file of ours");
-    const QByteArray bytes = file.readAll();
+    bytes = file.readAll();
     QStringDecoder utf8(QStringDecoder::Utf8);
     const QString text = utf8(bytes);
     if (utf8.hasError() || text.contains(QChar(0)))
@@ -54,6 +58,30 @@ QString fileProblem(const QString &path)
             return QStringLiteral("line %1 is neither [section] nor key=value").arg(i + 1);
     }
     return {};
+}
+
+// QSettings keeps what it once read of a file for the whole process, and
+// keeps a change that failed to save to write it with the next one. So it
+// only ever sees a private copy of the file's bytes, made afresh each time;
+// the file itself is read whole and replaced whole (QSaveFile). Returns the
+// copy's bytes after `use`, or nothing if the copy failed.
+template <typename Use> std::optional<QByteArray> throughCopy(const QByteArray &bytes, Use use)
+{
+    QTemporaryFile copy;
+    if (!copy.open() || copy.write(bytes) != bytes.size() || !copy.flush())
+        return std::nullopt;
+    {
+        QSettings settings(copy.fileName(), QSettings::IniFormat);
+        use(settings);
+        settings.sync();
+        if (settings.status() == QSettings::AccessError)
+            return std::nullopt;
+    }
+    // QSettings saved by renaming a new file over the copy.
+    QFile saved(copy.fileName());
+    if (!saved.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return saved.readAll();
 }
 
 } // namespace
@@ -88,11 +116,16 @@ Resolved resolve(int port)
 
     Resolved resolved{QStringLiteral("/dev/ttyS%1").arg(port - 1), Origin::Default, {}};
     const QString path = filePath();
-    QString problem = fileProblem(path);
+    QByteArray bytes;
+    QString problem = fileProblem(path, bytes);
     if (problem.isEmpty()) {
-        const QSettings settings(path, QSettings::IniFormat);
-        const QVariant entry = settings.value(key(port));
-        if (settings.status() != QSettings::NoError)
+        QVariant entry;
+        QSettings::Status status = QSettings::NoError;
+        throughCopy(bytes, [&](const QSettings &settings) {
+            entry = settings.value(key(port));
+            status = settings.status();
+        });
+        if (status != QSettings::NoError)
             problem = QStringLiteral("is not in INI form (a [ports] section with lines such "
                                      "as comm1=/dev/serial/by-id/...)");
         else if (!entry.isValid())
@@ -147,8 +180,8 @@ QString deviceProblem(const QString &device)
 
 namespace {
 
-// Writes through QSettings, which replaces the file by renaming a complete
-// new one over it (QSaveFile) and keeps every other key it holds.
+// Changes one entry and keeps everything else the file holds. A crash or a
+// full disk leaves the old file or the new one, never half of either.
 QString store(int port, const QString &device)
 {
     const QString path = filePath();
@@ -160,16 +193,28 @@ QString store(int port, const QString &device)
     }
     if (QFileInfo(path).isDir())
         return QStringLiteral("%1 is a directory; nothing was written").arg(path);
-    QSettings settings(path, QSettings::IniFormat);
-    if (device.isEmpty())
-        settings.remove(key(port));
-    else
-        settings.setValue(key(port), device);
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
-        return QStringLiteral("%1 could not be written (is its folder writable, is the disk "
-                              "full?); it is unchanged")
-            .arg(path);
+    QByteArray before;
+    if (QFile old(path); old.open(QIODevice::ReadOnly))
+        before = old.readAll();
+    const auto after = throughCopy(before, [&](QSettings &settings) {
+        if (device.isEmpty())
+            settings.remove(key(port));
+        else
+            settings.setValue(key(port), device);
+    });
+    QString why;
+    if (!QDir().mkpath(QFileInfo(path).path())) {
+        why = QStringLiteral("its folder cannot be made");
+    } else if (!after) {
+        why = QStringLiteral("no room for a temporary copy");
+    } else {
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(*after) != after->size() ||
+            !file.commit())
+            why = file.errorString();
+    }
+    if (!why.isEmpty())
+        return QStringLiteral("%1 could not be written (%2); it is unchanged").arg(path, why);
     return {};
 }
 
