@@ -5,13 +5,17 @@
 #include "serial/portsettings.h"
 
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyle>
 #include <QTreeWidget>
+
+#include <algorithm>
 
 PortChooser::PortChooser(DeviceSource *source, QWidget *parent) : QDialog(parent), m_source(source)
 {
@@ -40,7 +44,6 @@ PortChooser::PortChooser(DeviceSource *source, QWidget *parent) : QDialog(parent
     m_list->setUniformRowHeights(true);
     m_list->setAllColumnsShowFocus(true);
     m_list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    m_list->setMinimumWidth(720);
     m_list->setAccessibleName(QStringLiteral("Serial devices"));
 
     m_entryLabel = new QLabel(this);
@@ -94,8 +97,12 @@ void PortChooser::present(int port, const QString &title, const QString &message
     m_list->setCurrentItem(nullptr);
     m_entry->clear();
     refill();
-    if (m_list->topLevelItemCount() > 0)
-        m_list->setCurrentItem(m_list->topLevelItem(0));
+    // The first device no port uses yet is the likeliest choice.
+    for (int i = m_list->topLevelItemCount() - 1; i >= 0; --i) {
+        QTreeWidgetItem *item = m_list->topLevelItem(i);
+        if (item->text(AssignedTo).isEmpty() || !m_list->currentItem())
+            m_list->setCurrentItem(item);
+    }
     entryEdited();
 }
 
@@ -146,22 +153,35 @@ void PortChooser::refill()
             m_list->setCurrentItem(item);
     }
     m_list->setVisible(!devices.isEmpty());
-    if (devices.isEmpty()) {
-        m_heading->setText(noDeviceCauses());
-    } else {
-        QString heading =
-            QStringLiteral("Choose the device of comm%1, or type its path or network address:")
-                .arg(m_port);
-        for (const SerialDevice &device : devices) {
-            if (!device.note.isEmpty()) {
-                heading += QStringLiteral("\n%1: %2.")
-                               .arg(notes.join(QStringLiteral(" and ")), device.note);
-                break;
-            }
-        }
-        m_heading->setText(heading);
-    }
+    QString heading = devices.isEmpty()
+                          ? noDeviceCauses()
+                          : QStringLiteral("Choose the device of comm%1, or type its path or "
+                                           "network address:")
+                                .arg(m_port);
+    if (!notes.isEmpty())
+        heading += QStringLiteral("\n%1 report no serial number and share one by-id name, so "
+                                  "they are listed by kernel name, which may change when they "
+                                  "are plugged in again.")
+                       .arg(notes.join(QStringLiteral(" and ")));
+    m_heading->setText(heading);
+    fitList();
     adjustSize();
+}
+
+void PortChooser::fitList()
+{
+    // Every column whole, and every row without scrolling up to a few.
+    int width = 2 * m_list->frameWidth() + 8;
+    for (int c = 0; c < m_list->columnCount(); ++c) {
+        m_list->resizeColumnToContents(c);
+        width += m_list->columnWidth(c);
+    }
+    const int row = std::max(m_list->sizeHintForRow(0), fontMetrics().height() + 4);
+    const int rows = std::clamp(m_list->topLevelItemCount(), 3, 8);
+    const QRect screenArea = screen()->availableGeometry();
+    m_list->setFixedSize(std::min(width, screenArea.width() * 9 / 10),
+                         m_list->header()->sizeHint().height() + rows * row +
+                             2 * m_list->frameWidth() + 4);
 }
 
 void PortChooser::entryEdited()
@@ -177,8 +197,10 @@ void PortChooser::entryEdited()
                                        "times it is not set.")
                             .arg(m_port));
     } else {
-        m_hint->setText(
-            QStringLiteral("The choice is remembered in %1.").arg(PortSettings::filePath()));
+        QString file = PortSettings::filePath();
+        if (file.startsWith(QDir::homePath() + u'/'))
+            file.replace(0, QDir::homePath().size(), QStringLiteral("~"));
+        m_hint->setText(QStringLiteral("The choice is remembered in %1.").arg(file));
     }
 }
 

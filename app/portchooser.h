@@ -51,6 +51,7 @@ protected:
 
 private:
     void refill();
+    void fitList();
     void entryEdited();
     void confirm();
 

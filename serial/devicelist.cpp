@@ -81,9 +81,9 @@ QList<SerialDevice> presentDevices(QList<SerialDevice> found)
                 continue;
             found[i].path = found[i].kernelPath;
             found[i].note = QStringLiteral(
-                "another adapter of the same kind is plugged in, and neither reports a serial "
-                "number: they share one by-id name, so this one goes by its kernel name, "
-                "which may change when it is plugged in again");
+                "shares its by-id name with another adapter of the same kind (neither reports "
+                "a serial number), so it goes by its kernel name, which may change when it is "
+                "plugged in again");
         }
     }
     std::sort(found.begin(), found.end(),
