@@ -182,7 +182,13 @@ void TestPorts::atomicWrite()
     // Another section, and the other port's entry, outlive an assignment.
     writeFile("[ports]\ncomm2=/dev/two\n[window]\nkept=yes\n");
     const QString byId = QStringLiteral("/dev/serial/by-id/usb-FTDI-if00-port0");
+    // The file is replaced, never rewritten: a reader that opened it before
+    // reads the old one whole.
+    QFile reader(file());
+    QVERIFY(reader.open(QIODevice::ReadOnly));
+    const QByteArray original = fileBytes();
     QCOMPARE(PortSettings::assign(1, byId), QString());
+    QCOMPARE(reader.readAll(), original);
     QCOMPARE(PortSettings::resolve(1).device, byId);
     QCOMPARE(PortSettings::resolve(2).device, QString("/dev/two"));
     QVERIFY(fileBytes().contains("kept=yes"));
