@@ -97,7 +97,7 @@ QString assignedPorts(const SerialDevice &device)
     for (int port = 1; port <= 2; ++port) {
         const QString resolved = PortSettings::resolve(port).device;
         const QString real = QFileInfo(resolved).canonicalFilePath();
-        if (resolved == device.path || resolved == device.kernelPath ||
+        if (resolved == device.kernelPath ||
             (!device.byIdPath.isEmpty() && resolved == device.byIdPath) ||
             (!real.isEmpty() && real == device.kernelPath))
             ports << QStringLiteral("comm%1").arg(port);
