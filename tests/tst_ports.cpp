@@ -242,16 +242,14 @@ void TestPorts::chooserAssignsSavesAndOpens()
     form.findChild<PortNotice *>()->setDeviceSource(&source);
     QCOMPARE(form.comm1()->toolTip(), QString("Opens /dev/korvale-missing (settings file)"));
     form.show();
-    form.activateWindow();
-    QTRY_COMPARE(QApplication::activeWindow(), &form);
     form.comm1()->trigger();
 
     PortChooser *chooser = form.findChild<PortNotice *>()->notice();
     QVERIFY(chooser && chooser->isVisible() && !chooser->isModal());
     QVERIFY(chooser->text().contains("(/dev/korvale-missing) could not be opened: no such device"));
-    // Activation comes from the window system, after the event loop turns.
-    QTest::qWait(100);
-    QCOMPARE(QApplication::activeWindow(), &form);
+    // The offscreen platform activates every window it shows, so only the
+    // request to the window system can be checked here.
+    QVERIFY(chooser->testAttribute(Qt::WA_ShowWithoutActivating));
     // Two adapters behind one by-id name go by their kernel names, said so.
     QTreeWidget *list = chooser->list();
     QCOMPARE(column(list, PortChooser::Device),
