@@ -7,6 +7,7 @@
 #include "panel/picturebox.h"
 #include "protocol/cutframe.h"
 #include "protocol/numberentry.h"
+#include "serial/portsettings.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -73,6 +74,21 @@ void Form1::buildMenu()
     m_comm2->setChecked(true);
     connect(m_comm1, &QAction::triggered, this, [this] { portPicked(1); });
     connect(m_comm2, &QAction::triggered, this, [this] { portPicked(2); });
+    // Read afresh each time, like an opening: the file or an assignment may
+    // have changed since.
+    menu->setToolTipsVisible(true);
+    connect(menu, &QMenu::aboutToShow, this, &Form1::showDevices);
+    showDevices();
+}
+
+void Form1::showDevices()
+{
+    for (int port = 1; port <= 2; ++port) {
+        const PortSettings::Resolved resolved = PortSettings::resolve(port);
+        (port == 1 ? m_comm1 : m_comm2)
+            ->setToolTip(QStringLiteral("Opens %1 (%2)")
+                             .arg(resolved.device, PortSettings::originName(resolved.origin)));
+    }
 }
 
 void Form1::connectControls()
@@ -89,6 +105,10 @@ void Form1::connectControls()
     connect(&MSComm1, &SerialChannel::OnComm, this, &Form1::MSComm1_OnComm);
     connect(&MSComm1, &SerialChannel::openFailed, m_notice, &PortNotice::openFailed);
     connect(&MSComm1, &SerialChannel::deviceLost, m_notice, &PortNotice::deviceLost);
+    connect(m_notice, &PortNotice::assigned, this, [this](int port) {
+        showDevices();
+        portPicked(port);
+    });
 }
 
 void Form1::keyPressed(int command)

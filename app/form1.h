@@ -46,6 +46,8 @@ public:
 private:
     void Form_Load();
     void buildMenu();
+    // The device each port would open, as the items' tool tips.
+    void showDevices();
     void connectControls();
     void keyPressed(int command);
     void arrowPressed(korvale::FrameKind kind);

@@ -1,38 +1,66 @@
 // SPDX-License-Identifier: MIT
 #include "app/portnotice.h"
 
-#include <QMessageBox>
+#include "app/portchooser.h"
+#include "serial/devicelist.h"
+#include "serial/portsettings.h"
 
 #include <cstdio>
+
+namespace {
+
+void toStderr(const QString &message)
+{
+    std::fprintf(stderr, "korvale-panel: %s\n", qPrintable(message));
+    std::fflush(stderr);
+}
+
+} // namespace
 
 PortNotice::PortNotice(QWidget *window) : QObject(window), m_window(window) {}
 
 void PortNotice::openFailed(int port, const QString &device, const QString &reason)
 {
-    tell(QStringLiteral("Cannot open comm%1").arg(port),
+    tell(port, QStringLiteral("Cannot open comm%1").arg(port),
          QStringLiteral("comm%1 (%2) could not be opened: %3.").arg(port).arg(device, reason));
 }
 
 void PortNotice::deviceLost(int port, const QString &device, const QString &reason)
 {
-    tell(QStringLiteral("comm%1 lost").arg(port),
+    tell(port, QStringLiteral("comm%1 lost").arg(port),
          QStringLiteral("comm%1 (%2) stopped working and was closed: %3.")
              .arg(port)
              .arg(device, reason));
 }
 
-void PortNotice::tell(const QString &title, const QString &message)
+void PortNotice::tell(int port, const QString &title, const QString &message)
 {
-    std::fprintf(stderr, "korvale-panel: %s\n", qPrintable(message));
-    std::fflush(stderr);
+    toStderr(message);
+    ++m_told;
 
     if (!m_box) {
-        m_box = new QMessageBox(QMessageBox::Warning, title, message, QMessageBox::Ok, m_window);
-        m_box->setWindowModality(Qt::NonModal);
+        if (!m_source)
+            m_source = new SystemDevices(this);
+        m_box = new PortChooser(m_source, m_window);
         m_box->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_box, &PortChooser::chosen, this, &PortNotice::use);
     }
-    m_box->setWindowTitle(title);
-    m_box->setText(message);
+    m_box->present(port, title, message);
     m_box->show();
     m_box->raise();
+}
+
+void PortNotice::use(int port, const QString &device)
+{
+    if (const QString problem = PortSettings::assign(port, device); !problem.isEmpty()) {
+        toStderr(problem);
+        m_box->showProblem(problem);
+        return;
+    }
+    // The opening reports its own failure, which replaces this notice; a
+    // notice that nothing replaced has done its work.
+    const int told = m_told;
+    emit assigned(port);
+    if (m_told == told && m_box)
+        m_box->close();
 }

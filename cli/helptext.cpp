@@ -5,6 +5,7 @@ namespace {
 
 const char kTool[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) COMMAND [ARGUMENT...]
        korvale-cli plot [LOG] -o OUT.svg|OUT.png [OPTION...]
+       korvale-cli ports [set N DEVICE | clear N] [--format text|json]
        korvale-cli [COMMAND] --help
 
 Reads and drives a Korvale power supply on its serial line, from a shell:
@@ -18,12 +19,15 @@ Commands:
   up N            what the right arrow sends with N (0 to 255) in its box
   down N          what the left arrow sends with N (0 to 255) in its box
   plot [LOG]      draw a log of watch as SVG or PNG (needs no port)
+  ports           the serial devices present and where comm1 and comm2 lead;
+                  ports set N DEVICE and ports clear N change that
   help [COMMAND]  this text, or the help of one command
 
 Port (give one of the two):
-  --port 1|2      port 1 is /dev/ttyS0 and port 2 is /dev/ttyS1, unless the
-                  environment variable KORVALE_COMM1 or KORVALE_COMM2 names
-                  another device, as for korvale-panel
+  --port 1|2      the device of comm1 or comm2, found as korvale-panel finds
+                  it: KORVALE_COMM1 or KORVALE_COMM2 if set, else the
+                  settings file (see ports --help), else /dev/ttyS0 or
+                  /dev/ttyS1
   --device PATH   this device, such as a /dev/serial/by-id/... name
 
 The line runs at 1200 baud, 8 data bits, no parity, 1 stop bit, no flow
@@ -169,6 +173,41 @@ Examples:
       --size 1600x900 --title "Burn-in, unit 7"
 )";
 
+const char kPorts[] = R"(Usage: korvale-cli ports [--format text|json]
+       korvale-cli ports set 1|2 DEVICE
+       korvale-cli ports clear 1|2
+
+Lists the serial devices on this computer, each by its stable name
+(/dev/serial/by-id/..., else the kernel name) with its kernel name, maker,
+product, serial number and the port it is assigned to; then, for comm1 and
+comm2, the device each opens and where that came from: environment
+(KORVALE_COMM1, KORVALE_COMM2), settings file, or default (/dev/ttyS0,
+/dev/ttyS1). Two adapters that report no serial number share one by-id
+name; they are then listed by kernel name, with a note.
+
+"ports set" remembers DEVICE for the port in the settings file, where
+korvale-panel and korvale-cli --port find it at the next opening; "ports
+clear" forgets it. DEVICE is an absolute path or a network device,
+socket://HOST:PORT. The file is replaced whole, so the other port's entry
+and anything else in it are kept, and a failed write leaves it as it was.
+
+The settings file: $XDG_CONFIG_HOME/korvale/korvale.conf, by default
+~/.config/korvale/korvale.conf:
+  [ports]
+  comm1=/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3XQ2-if00-port0
+  comm2=socket://supplyhost:3000
+A file that cannot be used gives the defaults, with one line on standard
+error naming the file and the problem.
+
+Exit status: 0 done; 1 the settings file could not be written; 2 usage
+error.
+
+Examples:
+  korvale-cli ports
+  korvale-cli ports set 1 /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3XQ2-if00-port0
+  korvale-cli ports --format json | jq -r .ports.comm1.device
+)";
+
 } // namespace
 
 QString helpText(const QString &topic)
@@ -177,6 +216,8 @@ QString helpText(const QString &topic)
         return QString::fromUtf8(kWatch);
     if (topic == QLatin1String("plot"))
         return QString::fromUtf8(kPlot);
+    if (topic == QLatin1String("ports"))
+        return QString::fromUtf8(kPorts);
     if (topic == QLatin1String("press"))
         return QString::fromUtf8(kPress);
     if (topic == QLatin1String("up"))

@@ -13,8 +13,8 @@
 namespace {
 
 const QStringList kCommands = {QStringLiteral("watch"), QStringLiteral("press"),
-                               QStringLiteral("up"), QStringLiteral("down"),
-                               QStringLiteral("plot")};
+                               QStringLiteral("up"),    QStringLiteral("down"),
+                               QStringLiteral("plot"),  QStringLiteral("ports")};
 const QStringList kValued = {QStringLiteral("--port"),     QStringLiteral("--device"),
                              QStringLiteral("--format"),   QStringLiteral("--count"),
                              QStringLiteral("--duration"), QStringLiteral("--output"),
@@ -247,7 +247,8 @@ ParsedInvocation parseInvocation(const QStringList &arguments)
         return {invocation, {}};
     }
     if (words.command.isEmpty())
-        return usageError(QStringLiteral("no command given (watch, press, up, down or plot)"));
+        return usageError(
+            QStringLiteral("no command given (watch, press, up, down, plot or ports)"));
 
     std::optional<QString> error;
     if (words.command == QLatin1String("plot")) {
@@ -255,6 +256,13 @@ ParsedInvocation parseInvocation(const QStringList &arguments)
         error = readPlotOptions(words, invocation.plot);
         if (error)
             return usageError(*error);
+        return {invocation, {}};
+    }
+    if (words.command == QLatin1String("ports")) {
+        invocation.action = Invocation::Action::Ports;
+        if (const auto portsError =
+                readPortsRequest(words.operands, words.options, invocation.ports))
+            return usageError(*portsError);
         return {invocation, {}};
     }
     if (words.command == QLatin1String("watch")) {

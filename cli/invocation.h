@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "cli/portscommand.h"
 #include "protocol/commandframe.h"
 
 #include <QString>
@@ -45,6 +46,7 @@ struct Invocation
         Watch,
         Send,
         Plot,
+        Ports,
     };
     Action action = Action::Help;
     QString helpTopic; // the command whose help was asked for, or empty
@@ -53,6 +55,7 @@ struct Invocation
     WatchOptions watch;
     PlotOptions plot;
     std::vector<korvale::CommandFrame> frames; // for Send, in order
+    PortsRequest ports;
 };
 
 struct ParsedInvocation

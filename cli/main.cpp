@@ -5,6 +5,7 @@
 #include "cli/invocation.h"
 #include "cli/plotcommand.h"
 #include "cli/portopening.h"
+#include "cli/portscommand.h"
 #include "cli/recordwriter.h"
 #include "cli/sendframes.h"
 #include "cli/stopsignals.h"
@@ -66,6 +67,8 @@ int main(int argc, char *argv[])
         return sendFrames(invocation);
     case Invocation::Action::Plot:
         break;
+    case Invocation::Action::Ports:
+        return runPorts(invocation.ports);
     }
     return 2;
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "serial/serialchannel.h"
 
+#include "serial/portsettings.h"
+
 #include <QDeadlineTimer>
 #include <QMetaObject>
 #include <QThread>
@@ -37,10 +39,16 @@ SerialChannel::~SerialChannel()
 
 QString SerialChannel::devicePath(int port)
 {
-    const QByteArray override = qgetenv(QStringLiteral("KORVALE_COMM%1").arg(port).toLatin1());
-    if (!override.isEmpty())
-        return QString::fromLocal8Bit(override);
-    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
+    return PortSettings::resolveForOpening(port).device;
+}
+
+QString SerialChannel::deadDefault(int port, const QString &device) const
+{
+    // Only a name nobody chose: a device the user assigned is opened as asked.
+    if (!m_explicitDevice.isEmpty() ||
+        PortSettings::resolve(port).origin != PortSettings::Origin::Default)
+        return {};
+    return PortSettings::missingUart(device);
 }
 
 void SerialChannel::setCommPort(int port)
@@ -71,14 +79,18 @@ void SerialChannel::setPortOpen(bool open)
 
     const int port = m_commPort;
     const QString device = m_explicitDevice.isEmpty() ? devicePath(port) : m_explicitDevice;
+    if (const QString dead = deadDefault(port, device); !dead.isEmpty()) {
+        emit openFailed(port, device, dead);
+        return;
+    }
     m_port.setPortName(device);
     if (!m_port.open(QIODevice::ReadWrite)) {
         QString reason;
         switch (m_port.error()) {
         case QSerialPort::DeviceNotFoundError:
             reason = m_explicitDevice.isEmpty()
-                         ? QStringLiteral("no such device (connect the adapter, or set "
-                                          "KORVALE_COMM%1 to its path, such as /dev/ttyUSB0)")
+                         ? QStringLiteral("no such device (connect the adapter, or assign "
+                                          "its device to comm%1)")
                                .arg(port)
                          : QStringLiteral("no such device (connect the adapter, or check the "
                                           "path with ls -l /dev/serial/by-id/)");

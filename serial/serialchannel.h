@@ -31,8 +31,8 @@ public:
     explicit SerialChannel(QObject *parent = nullptr);
     ~SerialChannel() override;
 
-    // Device path of port 1 or 2: /dev/ttyS0 and /dev/ttyS1, unless
-    // KORVALE_COMM1 / KORVALE_COMM2 name another device.
+    // Device of port 1 or 2: KORVALE_COMM1 / KORVALE_COMM2, else the user's
+    // settings file, else /dev/ttyS0 and /dev/ttyS1 (see PortSettings).
     static QString devicePath(int port);
 
     int CommPort() const { return m_commPort; }
@@ -96,6 +96,8 @@ private:
     void raiseOnComm();
     void recheckThreshold();
     void closePort(QSerialPort::Directions discard);
+    // Why the port's default device, which nobody chose, is no serial port.
+    QString deadDefault(int port, const QString &device) const;
 
     QSerialPort m_port;
     QTimer m_quiet;

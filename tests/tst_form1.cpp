@@ -4,6 +4,7 @@
 // indicators, "Locked", the blink and the watchdog together, failures and
 // hang-ups of the port, picking ports, and QUIT; and the serial channel's
 // bounds and timing, which the window cannot pin down exactly.
+#include "app/portchooser.h"
 #include "app/portnotice.h"
 #include "panel/picturebox.h"
 #include "wiredform.h"
@@ -282,7 +283,7 @@ void TestForm1::portsNoticeAndQuit()
     form.comm1()->trigger();
     form.comm2()->trigger();
     QVERIFY(!form.channel().PortOpen());
-    QMessageBox *notice = form.findChild<PortNotice *>()->notice();
+    PortChooser *notice = form.findChild<PortNotice *>()->notice();
     QVERIFY(notice->isVisible() && !notice->isModal());
     QVERIFY(notice->text().contains(two.slavePath() + ") could not be opened: permission denied, "
                                                       "or another program holds the port"));
@@ -303,7 +304,7 @@ void TestForm1::portsNoticeAndQuit()
         QVERIFY(!form.channel().PortOpen());
     }
     QCOMPARE(openFds(), fdsBefore);
-    QCOMPARE(form.findChildren<QMessageBox *>().size(), 1);
+    QCOMPARE(form.findChildren<PortChooser *>().size(), 1);
 
     // Picking a port closes the one open before it.
     qputenv("KORVALE_COMM1", one.slavePathBytes());
