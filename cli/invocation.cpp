@@ -4,6 +4,8 @@
 #include "cli/keynames.h"
 #include "protocol/numberentry.h"
 
+#include <QHostAddress>
+
 #include <cmath>
 #include <map>
 
@@ -11,18 +13,23 @@ namespace {
 
 const QStringList kCommands = {QStringLiteral("watch"), QStringLiteral("press"),
                                QStringLiteral("up"), QStringLiteral("down")};
-const QStringList kValued = {QStringLiteral("--port"), QStringLiteral("--device"),
-                             QStringLiteral("--format"), QStringLiteral("--count"),
-                             QStringLiteral("--duration")};
-const QStringList kWatchOnly = {QStringLiteral("--format"), QStringLiteral("--count"),
-                                QStringLiteral("--duration"), QStringLiteral("--no-header")};
+const QStringList kValued = {QStringLiteral("--port"),     QStringLiteral("--device"),
+                             QStringLiteral("--format"),   QStringLiteral("--count"),
+                             QStringLiteral("--duration"), QStringLiteral("--metrics"),
+                             QStringLiteral("--output")};
+const QStringList kFlags = {QStringLiteral("--help"), QStringLiteral("--no-header"),
+                            QStringLiteral("--reconnect")};
+const QStringList kWatchOnly = {QStringLiteral("--format"),    QStringLiteral("--count"),
+                                QStringLiteral("--duration"),  QStringLiteral("--no-header"),
+                                QStringLiteral("--reconnect"), QStringLiteral("--metrics"),
+                                QStringLiteral("--output")};
 
 // The words of a command line sorted into options and operands.
 struct Words
 {
     QString command;
     QStringList operands;
-    std::map<QString, QString> options; // "--no-header" and "--help" carry ""
+    std::map<QString, QString> options; // flags carry ""
 };
 
 ParsedInvocation usageError(const QString &error)
@@ -59,7 +66,7 @@ std::optional<QString> sortWords(const QStringList &arguments, Words &words)
                 value = arguments[++i];
             else
                 return QStringLiteral("%1 needs a value").arg(name);
-        } else if (name != QLatin1String("--help") && name != QLatin1String("--no-header")) {
+        } else if (!kFlags.contains(name)) {
             return QStringLiteral("unknown option %1").arg(name);
         } else if (equals >= 0) {
             return QStringLiteral("%1 takes no value").arg(name);
@@ -68,6 +75,26 @@ std::optional<QString> sortWords(const QStringList &arguments, Words &words)
             return QStringLiteral("%1 is given twice").arg(name);
     }
     return std::nullopt;
+}
+
+std::optional<MetricsAddress> metricsAddress(const QString &text)
+{
+    MetricsAddress address;
+    const qsizetype colon = text.lastIndexOf(u':');
+    if (colon >= 0) {
+        address.host = text.left(colon);
+        // An IPv6 address stands in brackets, as in a URL.
+        if (address.host.startsWith(u'[') && address.host.endsWith(u']'))
+            address.host = address.host.mid(1, address.host.size() - 2);
+        if (QHostAddress(address.host).isNull())
+            return std::nullopt;
+    }
+    bool ok = false;
+    const uint port = text.mid(colon + 1).toUInt(&ok);
+    if (!ok || port < 1 || port > 65535)
+        return std::nullopt;
+    address.port = quint16(port);
+    return address;
 }
 
 std::optional<QString> readWatchOptions(const Words &words, WatchOptions &watch)
@@ -101,6 +128,19 @@ std::optional<QString> readWatchOptions(const Words &words, WatchOptions &watch)
         if (!ok || !std::isfinite(seconds) || seconds < 0.001 || seconds > 366.0 * 86400)
             return QStringLiteral("--duration needs seconds from 0.001 to 31622400");
         watch.durationMs = qRound64(seconds * 1000);
+    }
+    watch.reconnect = option("--reconnect").has_value();
+    if (const auto metrics = option("--metrics")) {
+        watch.metrics = metricsAddress(*metrics);
+        if (!watch.metrics)
+            return QStringLiteral("--metrics needs [ADDRESS:]PORT, such as 9100 or "
+                                  "0.0.0.0:9100, not '%1'")
+                .arg(*metrics);
+    }
+    if (const auto output = option("--output")) {
+        if (output->isEmpty())
+            return QStringLiteral("--output needs a file");
+        watch.output = *output;
     }
     return std::nullopt;
 }
