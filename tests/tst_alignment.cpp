@@ -3,34 +3,17 @@
 // with no gaps opened at any phase, with lost bytes, in bursts, and across the
 // real ser2net and socat.
 #include "app/form1.h"
+#include "nettools.h"
 #include "panel/frontpanel.h"
 #include "simsupply.h"
 
 #include <QLabel>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QtTest>
-
-#include <arpa/inet.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
 constexpr int kFrameMs = 250;
-
-quint16 freeLoopbackPort()
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    const bool ok = ::bind(fd, reinterpret_cast<sockaddr *>(&address), size) == 0 &&
-                    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) == 0;
-    ::close(fd);
-    return ok ? ntohs(address.sin_port) : 0;
-}
 
 } // namespace
 
@@ -143,10 +126,8 @@ void TestAlignment::readingsFollow()
 
 void TestAlignment::acrossTheNetwork()
 {
-    // Debian puts ser2net in /usr/sbin, which a user's PATH may lack.
-    const QStringList bins{"/usr/bin", "/usr/sbin", "/bin", "/sbin"};
-    const QString ser2net = QStandardPaths::findExecutable("ser2net", bins);
-    const QString socat = QStandardPaths::findExecutable("socat", bins);
+    const QString ser2net = debianTool("ser2net");
+    const QString socat = debianTool("socat");
     QVERIFY2(!ser2net.isEmpty() && !socat.isEmpty(),
              "ser2net and socat are needed; scripts/install-deps installs both");
     QVERIFY(m_supply.start({"--period", QString::number(kFrameMs)}));
