@@ -1,8 +1,16 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QString>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <vector>
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
@@ -28,3 +36,67 @@ inline QString debianTool(const QString &name)
 {
     return QStandardPaths::findExecutable(name, {"/usr/bin", "/usr/sbin", "/bin", "/sbin"});
 }
+
+// ser2net beside the supply and socat ends on the operator's side, set up as
+// the README shows. Everything stops when it goes.
+class SupplyOverNetwork
+{
+public:
+    ~SupplyOverNetwork()
+    {
+        for (auto &process : m_processes) {
+            process->terminate();
+            process->waitForFinished(3000);
+        }
+    }
+
+    // ser2net serves `device` on a free port, with these connection
+    // options (YAML lines); false if ser2net or socat is missing.
+    bool start(const QString &device, const QString &options)
+    {
+        const QString ser2net = debianTool(QStringLiteral("ser2net"));
+        m_socat = debianTool(QStringLiteral("socat"));
+        m_port = freeLoopbackPort();
+        QFile config(m_dir.filePath(QStringLiteral("ser2net.yaml")));
+        if (ser2net.isEmpty() || m_socat.isEmpty() || m_port == 0 ||
+            !config.open(QIODevice::WriteOnly))
+            return false;
+        config.write(QStringLiteral("%YAML 1.1\n---\nconnection: &supply\n"
+                                    "  accepter: tcp,127.0.0.1,%1\n"
+                                    "  connector: serialdev,%2,1200n81,local\n"
+                                    "  options:\n    %3\n")
+                         .arg(QString::number(m_port), device, options)
+                         .toUtf8());
+        config.close();
+        return run(ser2net, {QStringLiteral("-n"), QStringLiteral("-u"), QStringLiteral("-P"),
+                             m_dir.filePath(QStringLiteral("pid")), QStringLiteral("-c"),
+                             config.fileName()});
+    }
+
+    // A pseudo-terminal carrying one connection, retrying while ser2net
+    // starts to listen; empty on failure. With `waitForReader` socat
+    // connects only once somebody opens it.
+    QString end(const QString &name, bool waitForReader = false)
+    {
+        const QString link = m_dir.filePath(name);
+        const QString pty = QStringLiteral("pty,link=%1,raw,echo=0%2")
+                                .arg(link, waitForReader ? QStringLiteral(",wait-slave") : "");
+        const QString tcp = QStringLiteral("tcp:127.0.0.1:%1,retry=50,interval=0.1").arg(m_port);
+        if (!run(m_socat, {pty, tcp}))
+            return {};
+        return QTest::qWaitFor([&] { return QFileInfo::exists(link); }, 5000) ? link : QString();
+    }
+
+private:
+    bool run(const QString &program, const QStringList &arguments)
+    {
+        m_processes.push_back(std::make_unique<QProcess>());
+        m_processes.back()->start(program, arguments);
+        return m_processes.back()->waitForStarted();
+    }
+
+    QTemporaryDir m_dir;
+    QString m_socat;
+    quint16 m_port = 0;
+    std::vector<std::unique_ptr<QProcess>> m_processes;
+};

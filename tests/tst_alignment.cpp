@@ -126,34 +126,12 @@ void TestAlignment::readingsFollow()
 
 void TestAlignment::acrossTheNetwork()
 {
-    const QString ser2net = debianTool("ser2net");
-    const QString socat = debianTool("socat");
-    QVERIFY2(!ser2net.isEmpty() && !socat.isEmpty(),
-             "ser2net and socat are needed; scripts/install-deps installs both");
     QVERIFY(m_supply.start({"--period", QString::number(kFrameMs)}));
-
-    // ser2net beside the supply, set up as the README shows.
-    QTemporaryDir dir;
-    const quint16 port = freeLoopbackPort();
-    QFile config(dir.filePath("ser2net.yaml"));
-    QVERIFY(port != 0 && config.open(QIODevice::WriteOnly));
-    config.write(QStringLiteral("%YAML 1.1\n---\nconnection: &supply\n"
-                                "  accepter: tcp,127.0.0.1,%1\n"
-                                "  connector: serialdev,%2,1200n81,local\n"
-                                "  options:\n    kickolduser: true\n")
-                     .arg(QString::number(port), m_supply.link())
-                     .toUtf8());
-    config.close();
-    QProcess server;
-    server.start(ser2net, {"-n", "-u", "-P", dir.filePath("pid"), "-c", config.fileName()});
-
-    // socat on the operator's side, retrying while ser2net starts to listen.
-    const QString local = dir.filePath("supply-net");
-    QProcess client;
-    client.start(socat, {"pty,link=" + local + ",raw,echo=0",
-                         QStringLiteral("tcp:127.0.0.1:%1,retry=50,interval=0.1").arg(port)});
-    QVERIFY(server.waitForStarted() && client.waitForStarted());
-    QVERIFY(QTest::qWaitFor([&] { return QFileInfo::exists(local); }, 5000));
+    SupplyOverNetwork network;
+    QVERIFY2(network.start(m_supply.link(), "kickolduser: true"),
+             "ser2net and socat are needed; scripts/install-deps installs both");
+    const QString local = network.end("supply-net");
+    QVERIFY(!local.isEmpty());
 
     qputenv("KORVALE_COMM1", local.toLocal8Bit());
     pickAndRead(3, 3000);
@@ -163,10 +141,6 @@ void TestAlignment::acrossTheNetwork()
     QCOMPARE(label(2)->text(), QStringLiteral("1.000"));
 
     m_form->channel().setPortOpen(false);
-    for (QProcess *p : {&client, &server}) {
-        p->terminate();
-        p->waitForFinished(3000);
-    }
 }
 
 QTEST_MAIN(TestAlignment)

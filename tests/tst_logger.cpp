@@ -22,6 +22,8 @@ namespace {
 // The simulated supply's state before any key, as JSON values without the
 // time: any other row is a misread frame.
 const QString kOffRow = "00.00,0.000,000.0,12,1.00,100,false,off,false,none,false";
+// After "I/O" with the default 10 ohm load: 10 V, current-limited.
+const QString kOnRow = "10.00,1.000,010.0,12,1.00,100,true,on,false,I-const,false";
 
 QString withoutTime(const QJsonObject &row)
 {
@@ -279,7 +281,49 @@ void TestLogger::prometheusScrapesIt()
     QCOMPARE(logger.stop(), 0);
 }
 
-void TestLogger::operatorAndLoggerShareOneLine() {}
+void TestLogger::operatorAndLoggerShareOneLine()
+{
+    QVERIFY(m_supply.start({"--period", "250"}));
+    SupplyOverNetwork network;
+    QVERIFY2(network.start(m_supply.link(), "max-connections: 2"),
+             "ser2net and socat are needed; scripts/install-deps installs both");
+    // The logger's end connects only once the logger holds it, so that no
+    // frame passes before anybody logs.
+    const QString logEnd = network.end("log", true);
+    QVERIFY(!logEnd.isEmpty());
+    Logger logger({"--device", logEnd, "watch", "--reconnect", "--format=jsonl"});
+    QTRY_VERIFY(logger.rows().size() >= 2);
+    // The operator's end, where the panel would be: a press reaches the supply.
+    const QString panelEnd = network.end("panel");
+    QVERIFY(!panelEnd.isEmpty());
+    QCOMPARE(QProcess::execute(KORVALE_CLI_EXECUTABLE, {"--device", panelEnd, "press", "I/O"}), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(logger.rows().last()["output"] == "on", 3000);
+    const qsizetype pressedAt = logger.rows().size();
+    QTRY_VERIFY(logger.rows().size() >= pressedAt + 4);
+    m_supply.stop();
+    QTest::qWait(1000); // the last frame on its way through
+    QCOMPARE(logger.stop(), 0);
+
+    // Every frame the supply sent once somebody listened is logged, right:
+    // all but the one cut by ser2net's opening, if it was cut.
+    const QString sent = m_supply.process().readAllStandardError();
+    const QRegularExpressionMatch counts =
+        QRegularExpression("sent (\\d+) whole blocks, (\\d+) bytes").match(sent);
+    QVERIFY2(counts.hasMatch(), qPrintable(sent));
+    const qsizetype expected = counts.captured(1).toInt() - counts.captured(2).toInt() / 30;
+    QString states;
+    for (const QJsonObject &row : logger.rows()) {
+        const QString state = withoutTime(row) == kOffRow  ? "off"
+                              : withoutTime(row) == kOnRow ? "on"
+                                                           : withoutTime(row);
+        if (!states.endsWith(state))
+            states += ' ' + state;
+    }
+    QCOMPARE(states, QString(" off on"));
+    const qsizetype logged = logger.rows().size();
+    QVERIFY2(logged == expected || logged == expected - 1,
+             qPrintable(QString("%1 logged, %2 sent").arg(logged).arg(expected)));
+}
 
 QTEST_GUILESS_MAIN(TestLogger)
 #include "tst_logger.moc"
