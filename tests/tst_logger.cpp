@@ -239,7 +239,9 @@ void TestLogger::prometheusScrapesIt()
                 .toArray();
         return result.isEmpty() ? QString() : result[0]["value"][1].toString();
     };
-    QTRY_COMPARE_WITH_TIMEOUT(query("korvale_up"), QString("1"), 20000);
+    // Each series names its line, so that loggers can be scraped side by side.
+    const QString up = QString("korvale_up{device=\"%1\"}").arg(m_supply.link());
+    QTRY_COMPARE_WITH_TIMEOUT(query(up), QString("1"), 20000);
     // "I/O" with the default 10 ohm load: 10 V, current-limited.
     QCOMPARE(query("korvale_output_voltage_volts"), QString("10"));
     QCOMPARE(query("korvale_constant_mode{mode=\"I-const\"}"), QString("1"));
@@ -273,7 +275,7 @@ void TestLogger::prometheusScrapesIt()
     QCOMPARE(sampleOf(scrape.body, "korvale_last_frame_timestamp_seconds").toDouble() * 1000,
              double(QDateTime::fromString(logged.last()["time"].toString(), Qt::ISODateWithMs)
                         .toMSecsSinceEpoch()));
-    QTRY_COMPARE_WITH_TIMEOUT(query("korvale_up"), QString("0"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(query(up), QString("0"), 10000);
     QTRY_COMPARE(query("korvale_output_voltage_volts"), QString());
     m_supply.signal(SIGCONT);
     server.terminate();
