@@ -44,46 +44,35 @@ class SupplyOverNetwork
 public:
     ~SupplyOverNetwork()
     {
-        for (auto &process : m_processes) {
-            process->terminate();
-            process->waitForFinished(3000);
-        }
+        for (auto &process : m_processes)
+            process->terminate(), process->waitForFinished(3000);
     }
 
-    // ser2net serves `device` on a free port, with these connection
-    // options (YAML lines); false if ser2net or socat is missing.
+    // ser2net serves `device` on a free port with these connection options
+    // (YAML); false if ser2net or socat is missing.
     bool start(const QString &device, const QString &options)
     {
-        const QString ser2net = debianTool(QStringLiteral("ser2net"));
-        m_socat = debianTool(QStringLiteral("socat"));
-        m_port = freeLoopbackPort();
-        QFile config(m_dir.filePath(QStringLiteral("ser2net.yaml")));
-        if (ser2net.isEmpty() || m_socat.isEmpty() || m_port == 0 ||
-            !config.open(QIODevice::WriteOnly))
+        QFile config(m_dir.filePath("ser2net.yaml"));
+        if (debianTool("socat").isEmpty() || !config.open(QIODevice::WriteOnly))
             return false;
-        config.write(QStringLiteral("%YAML 1.1\n---\nconnection: &supply\n"
-                                    "  accepter: tcp,127.0.0.1,%1\n"
-                                    "  connector: serialdev,%2,1200n81,local\n"
-                                    "  options:\n    %3\n")
+        config.write(QString("%YAML 1.1\n---\nconnection: &supply\n  accepter: tcp,127.0.0.1,%1\n"
+                             "  connector: serialdev,%2,1200n81,local\n  options:\n    %3\n")
                          .arg(QString::number(m_port), device, options)
                          .toUtf8());
         config.close();
-        return run(ser2net, {QStringLiteral("-n"), QStringLiteral("-u"), QStringLiteral("-P"),
-                             m_dir.filePath(QStringLiteral("pid")), QStringLiteral("-c"),
-                             config.fileName()});
+        return run(debianTool("ser2net"),
+                   {"-n", "-u", "-P", m_dir.filePath("pid"), "-c", config.fileName()});
     }
 
     // A pseudo-terminal carrying one connection, retrying while ser2net
-    // starts to listen; empty on failure. With `waitForReader` socat
-    // connects only once somebody opens it.
+    // starts to listen; empty if it never came. With `waitForReader` socat connects only once
+    // somebody opens it.
     QString end(const QString &name, bool waitForReader = false)
     {
         const QString link = m_dir.filePath(name);
-        const QString pty = QStringLiteral("pty,link=%1,raw,echo=0%2")
-                                .arg(link, waitForReader ? QStringLiteral(",wait-slave") : "");
-        const QString tcp = QStringLiteral("tcp:127.0.0.1:%1,retry=50,interval=0.1").arg(m_port);
-        if (!run(m_socat, {pty, tcp}))
-            return {};
+        run(debianTool("socat"),
+            {QString("pty,link=%1,raw,echo=0").arg(link) + (waitForReader ? ",wait-slave" : ""),
+             QString("tcp:127.0.0.1:%1,retry=50,interval=0.1").arg(m_port)});
         return QTest::qWaitFor([&] { return QFileInfo::exists(link); }, 5000) ? link : QString();
     }
 
@@ -96,7 +85,6 @@ private:
     }
 
     QTemporaryDir m_dir;
-    QString m_socat;
-    quint16 m_port = 0;
+    quint16 m_port = freeLoopbackPort();
     std::vector<std::unique_ptr<QProcess>> m_processes;
 };

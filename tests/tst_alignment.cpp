@@ -131,7 +131,6 @@ void TestAlignment::acrossTheNetwork()
     QVERIFY2(network.start(m_supply.link(), "kickolduser: true"),
              "ser2net and socat are needed; scripts/install-deps installs both");
     const QString local = network.end("supply-net");
-    QVERIFY(!local.isEmpty());
 
     qputenv("KORVALE_COMM1", local.toLocal8Bit());
     pickAndRead(3, 3000);
