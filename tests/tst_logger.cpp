@@ -3,6 +3,8 @@
 // Prometheus, and logging one line that an operator uses at the same time
 // through the real ser2net.
 #include "nettools.h"
+#include "protocol/statusframe.h"
+#include "ptypair.h"
 #include "simsupply.h"
 
 #include <QDir>
@@ -66,7 +68,7 @@ public:
         QList<QJsonObject> list;
         for (const QByteArray &line : m_out.left(m_out.lastIndexOf('\n')).split('\n')) {
             if (const QJsonObject r = QJsonDocument::fromJson(line).object();
-                withEvents || !r.contains("event"))
+                !r.isEmpty() && (withEvents || !r.contains("event")))
                 list << r;
         }
         return list;
@@ -118,6 +120,7 @@ class TestLogger : public QObject
     Q_OBJECT
 private slots:
     void thirtyLossesOnRecord();
+    void noRowAcrossAGap();
     void prometheusScrapesIt();
     void operatorAndLoggerShareOneLine();
 
@@ -151,6 +154,37 @@ void TestLogger::thirtyLossesOnRecord()
     QCOMPARE(said.filter("is back").size(), kLosses + 1);
     for (qsizetype i = 1; i < said.size(); ++i)
         QVERIFY2(said[i] != said[i - 1], qPrintable(said[i]));
+}
+
+void TestLogger::noRowAcrossAGap()
+{
+    // The test plays two supplies in turn behind one name: the device goes
+    // away 12 bytes into a frame and comes back 12 bytes into another, so the
+    // two parts would make 30 bytes that a sync pair follows.
+    auto frame = [](std::uint16_t n) {
+        const auto bytes = korvale::encodeStatusFrame({n, n, n, n, n, n, 0x70});
+        return QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
+    };
+    const QByteArray before = frame(1111), after = frame(2222);
+    // Started first, so that it holds no copy of the lines' descriptors.
+    QTemporaryDir dir;
+    Logger logger({"--device", dir.filePath("supply"), "watch", "--reconnect"});
+    auto line = std::make_unique<PtyPair>();
+    QVERIFY(QFile::link(line->slavePath(), dir.filePath("supply")));
+    QTRY_VERIFY(line->write(before) && !logger.rows().isEmpty());
+    line->write(before.left(12));
+    QTest::qWait(30); // taken, but not yet a quiet line
+    line = std::make_unique<PtyPair>();
+    QVERIFY(QFile::remove(dir.filePath("supply")) &&
+            QFile::link(line->slavePath(), dir.filePath("supply")));
+    QTRY_VERIFY(logger.summary().endsWith('B'));
+    line->write(after.mid(12) + after + after);
+    QTRY_COMPARE(logger.rows().last()["V"], "22.22");
+    QTest::qWait(300); // the last frame, ended by the quiet line
+    QSet<QString> rows;
+    for (QJsonObject row : logger.rows())
+        row.remove("time"), rows << QJsonDocument(row).toJson();
+    QCOMPARE(rows.size(), 2);
 }
 
 void TestLogger::prometheusScrapesIt()
