@@ -142,7 +142,7 @@ void Watcher::onDeviceLost(const QString &device)
     m_stream.lineQuiet();
     printFrames();
     m_stream = korvale::StatusStream();
-    lose(QStringLiteral("%1 went away").arg(portName(m_invocation, device)), kWentAway);
+    lose(portName(m_invocation, device), kWentAway);
 }
 
 void Watcher::onOpenFailed(const QString &device, const QString &reason)
