@@ -35,13 +35,18 @@ control, with DTR raised while the port is open. Only one program can hold
 the port at a time: korvale-cli and korvale-panel (or two korvale-cli runs)
 cannot use the same port together.
 
-Exit status: 0 done; 1 the port could not be opened, went away, or did not
-take the frames (plot: nothing to draw, or the picture could not be
-written); 2 usage error (then nothing was sent).
+Exit status: 0 done; 1 the port could not be opened, went away (unless
+watch --reconnect), or did not take the frames, or the log or the metrics
+address could not be used (plot: nothing to draw, or the picture could not
+be written); 2 usage error (then nothing was sent).
 
 Examples:
   Log the readings to a CSV file for an hour:
     korvale-cli --port 1 watch --duration 3600 > readings.csv
+
+  Log for days through adapter resets, with metrics for Prometheus:
+    korvale-cli --port 1 watch --reconnect --format jsonl \
+        --metrics 9101 --output readings.jsonl
 
   Select the voltage setting, then raise it one step at a time, logging
   five seconds after each step:
@@ -57,7 +62,8 @@ Examples:
 )";
 
 const char kWatch[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) watch [--format csv|jsonl]
-                   [--no-header] [--count N] [--duration S]
+                   [--no-header] [--count N] [--duration S] [--reconnect]
+                   [--metrics [ADDRESS:]PORT] [--output FILE]
 
 Prints one line on standard output for every status frame the supply sends,
 written out at once, so a pipe, tee or a killed run loses nothing already
@@ -71,7 +77,16 @@ Options:
   --no-header     leave out the CSV header row, to append to a file
   --count N       end after N frames
   --duration S    end after S seconds (fractions allowed)
-SIGINT (Ctrl+C) and SIGTERM also end it; each of these ends with status 0.
+  --reconnect     when the device goes away or cannot be opened, try the
+                  same name again every second instead of ending
+  --metrics [ADDRESS:]PORT
+                  serve http://ADDRESS:PORT/metrics for Prometheus while
+                  watching (ADDRESS 127.0.0.1 unless given; 0.0.0.0 for
+                  every network)
+  --output FILE   append the lines to FILE instead of standard output; a
+                  file that already holds lines gets no second header
+SIGINT (Ctrl+C) and SIGTERM also end it, also while --reconnect waits; each
+of these ends with status 0.
 
 Fields, in this order (CSV columns and JSON keys):
   time      local time of the frame, ISO 8601 with milliseconds and the
@@ -94,10 +109,34 @@ with --format jsonl standard output gets an event record as well:
   {"time":"...","event":"link-lost"}
   {"time":"...","event":"link-back"}
 
+With --reconnect a device that went away (adapter pulled, pseudo-terminal or
+network connection closed) is opened again by the same name as soon as it
+can be, about once a second. Each loss and each return is a line on
+standard error, and with --format jsonl a record with its reason:
+  {"time":"...","event":"device-lost","reason":"..."}
+  {"time":"...","event":"device-back"}
+A reason that stays the same is said once, not at every try. No line is ever
+made of bytes from both sides of a gap.
+
+The metrics, each labelled with the device (and the port for --port):
+  korvale_up                 1 while frames arrive, 0 once the line is silent
+                             or the device is away
+  korvale_frames_total       frames printed
+  korvale_last_frame_timestamp_seconds
+  korvale_output_voltage_volts, korvale_output_current_amperes,
+  korvale_output_power_watts, korvale_voltage_limit_volts,
+  korvale_current_limit_amperes, korvale_power_limit_watts
+  korvale_output_on, korvale_remote, korvale_overtemperature, korvale_fine
+                             0 or 1
+  korvale_constant_mode{mode="U-const"|"I-const"|"P-const"}
+                             1 for the blinking label
+The readings and indicators are left out while korvale_up is 0.
+
 Examples:
   korvale-cli --port 1 watch --duration 3600 > readings.csv
   korvale-cli --device /dev/serial/by-id/usb-FTDI-if00-port0 watch \
       --format jsonl | tee readings.jsonl
+  korvale-cli --port 1 watch --reconnect --metrics 0.0.0.0:9101 > /dev/null
 )";
 
 const char kPress[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) press KEY...

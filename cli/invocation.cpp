@@ -5,6 +5,7 @@
 #include "cli/logreader.h"
 #include "protocol/numberentry.h"
 
+#include <QHostAddress>
 #include <QRegularExpression>
 
 #include <cmath>
@@ -15,25 +16,27 @@ namespace {
 const QStringList kCommands = {QStringLiteral("watch"), QStringLiteral("press"),
                                QStringLiteral("up"),    QStringLiteral("down"),
                                QStringLiteral("plot"),  QStringLiteral("ports")};
-const QStringList kValued = {QStringLiteral("--port"),     QStringLiteral("--device"),
-                             QStringLiteral("--format"),   QStringLiteral("--count"),
-                             QStringLiteral("--duration"), QStringLiteral("--output"),
-                             QStringLiteral("--title"),    QStringLiteral("--size"),
-                             QStringLiteral("--from"),     QStringLiteral("--to")};
+const QStringList kValued = {
+    QStringLiteral("--port"),   QStringLiteral("--device"),   QStringLiteral("--format"),
+    QStringLiteral("--count"),  QStringLiteral("--duration"), QStringLiteral("--metrics"),
+    QStringLiteral("--output"), QStringLiteral("--title"),    QStringLiteral("--size"),
+    QStringLiteral("--from"),   QStringLiteral("--to")};
 const QStringList kFlags = {QStringLiteral("--help"), QStringLiteral("--no-header"),
-                            QStringLiteral("--read-only")};
-const QStringList kWatchOnly = {QStringLiteral("--format"), QStringLiteral("--count"),
-                                QStringLiteral("--duration"), QStringLiteral("--no-header")};
-const QStringList kPlotOnly = {QStringLiteral("--output"), QStringLiteral("--title"),
-                               QStringLiteral("--size"),   QStringLiteral("--from"),
-                               QStringLiteral("--to"),     QStringLiteral("--read-only")};
+                            QStringLiteral("--reconnect"), QStringLiteral("--read-only")};
+// --output is watch's log file and plot's picture.
+const QStringList kWatchOnly = {QStringLiteral("--format"),    QStringLiteral("--count"),
+                                QStringLiteral("--duration"),  QStringLiteral("--no-header"),
+                                QStringLiteral("--reconnect"), QStringLiteral("--metrics")};
+const QStringList kPlotOnly = {QStringLiteral("--title"), QStringLiteral("--size"),
+                               QStringLiteral("--from"), QStringLiteral("--to"),
+                               QStringLiteral("--read-only")};
 
 // The words of a command line sorted into options and operands.
 struct Words
 {
     QString command;
     QStringList operands;
-    std::map<QString, QString> options; // "--no-header" and "--help" carry ""
+    std::map<QString, QString> options; // flags carry ""
 };
 
 ParsedInvocation usageError(const QString &error)
@@ -101,6 +104,26 @@ std::optional<QString> foreignOption(const Words &words, const QStringList &name
     return std::nullopt;
 }
 
+std::optional<MetricsAddress> metricsAddress(const QString &text)
+{
+    MetricsAddress address;
+    const qsizetype colon = text.lastIndexOf(u':');
+    if (colon >= 0) {
+        address.host = text.left(colon);
+        // An IPv6 address stands in brackets, as in a URL.
+        if (address.host.startsWith(u'[') && address.host.endsWith(u']'))
+            address.host = address.host.mid(1, address.host.size() - 2);
+        if (QHostAddress(address.host).isNull())
+            return std::nullopt;
+    }
+    bool ok = false;
+    const uint port = text.mid(colon + 1).toUInt(&ok);
+    if (!ok || port < 1 || port > 65535)
+        return std::nullopt;
+    address.port = quint16(port);
+    return address;
+}
+
 std::optional<QString> readWatchOptions(const Words &words, WatchOptions &watch)
 {
     if (!words.operands.isEmpty())
@@ -132,6 +155,19 @@ std::optional<QString> readWatchOptions(const Words &words, WatchOptions &watch)
             return QStringLiteral("--duration needs seconds from 0.001 to 31622400");
         watch.durationMs = qRound64(seconds * 1000);
     }
+    watch.reconnect = option("--reconnect").has_value();
+    if (const auto metrics = option("--metrics")) {
+        watch.metrics = metricsAddress(*metrics);
+        if (!watch.metrics)
+            return QStringLiteral("--metrics needs [ADDRESS:]PORT, such as 9100 or "
+                                  "0.0.0.0:9100, not '%1'")
+                .arg(*metrics);
+    }
+    if (const auto output = option("--output")) {
+        if (output->isEmpty())
+            return QStringLiteral("--output needs a file");
+        watch.output = *output;
+    }
     return std::nullopt;
 }
 
@@ -141,6 +177,8 @@ std::optional<QString> readFrames(const Words &words, std::vector<korvale::Comma
         return foreign;
     if (const auto foreign = foreignOption(words, kPlotOnly, "plot"))
         return foreign;
+    if (words.options.count(QStringLiteral("--output")))
+        return QStringLiteral("--output belongs to watch and plot, not to %1").arg(words.command);
     korvale::CommandFrame frame{};
     if (words.command == QLatin1String("press")) {
         if (words.operands.isEmpty())

@@ -16,12 +16,22 @@ enum class RecordFormat
     JsonLines,
 };
 
+// Where --metrics serves: 127.0.0.1 unless an address is given.
+struct MetricsAddress
+{
+    QString host = QStringLiteral("127.0.0.1");
+    quint16 port = 0;
+};
+
 struct WatchOptions
 {
     RecordFormat format = RecordFormat::Csv;
     bool header = true;
     std::optional<qint64> count;
     std::optional<qint64> durationMs;
+    bool reconnect = false;
+    std::optional<MetricsAddress> metrics;
+    QString output; // a file the log is appended to; empty for stdout
 };
 
 struct PlotOptions

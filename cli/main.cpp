@@ -3,6 +3,7 @@
 // only plot starts Qt Gui, for fonts, on the offscreen platform by default.
 #include "cli/helptext.h"
 #include "cli/invocation.h"
+#include "cli/metrics.h"
 #include "cli/plotcommand.h"
 #include "cli/portopening.h"
 #include "cli/portscommand.h"
@@ -12,19 +13,57 @@
 #include "cli/watcher.h"
 #include "serial/serialchannel.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QGuiApplication>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 namespace {
 
-int watch(const Invocation &invocation)
+// The log's file, appended to, or stdout. A file that already holds lines
+// gets no second header.
+std::FILE *openLog(Invocation &invocation)
+{
+    if (invocation.watch.output.isEmpty())
+        return stdout;
+    std::FILE *out = std::fopen(QFile::encodeName(invocation.watch.output).constData(), "a");
+    if (!out) {
+        tell(QStringLiteral("cannot open the log %1: %2")
+                 .arg(invocation.watch.output, QString::fromLocal8Bit(std::strerror(errno))));
+        return nullptr;
+    }
+    if (std::fseek(out, 0, SEEK_END) == 0 && std::ftell(out) > 0)
+        invocation.watch.header = false;
+    return out;
+}
+
+int watch(Invocation invocation)
 {
     SerialChannel channel;
-    if (!openChosenPort(channel, invocation))
+    if (invocation.watch.reconnect)
+        choosePort(channel, invocation); // the watcher opens it, and again
+    else if (!openChosenPort(channel, invocation))
         return 1;
-    RecordWriter writer(invocation.watch.format, stdout);
-    Watcher watcher(channel, invocation, writer);
+    std::unique_ptr<Metrics> metrics;
+    if (invocation.watch.metrics) {
+        metrics = std::make_unique<Metrics>(invocation, chosenDevice(invocation));
+        QString why;
+        if (!metrics->listen(*invocation.watch.metrics, &why)) {
+            tell(why);
+            return 1;
+        }
+    }
+    std::FILE *out = openLog(invocation);
+    if (!out)
+        return 1;
+    const std::unique_ptr<std::FILE, int (*)(std::FILE *)> closing(out == stdout ? nullptr : out,
+                                                                   &std::fclose);
+    RecordWriter writer(invocation.watch.format, out);
+    Watcher watcher(channel, invocation, writer, metrics.get());
     StopSignals stop;
     QObject::connect(&stop, &StopSignals::stopRequested, [] { QCoreApplication::exit(0); });
     if (!watcher.start()) {

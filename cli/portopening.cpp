@@ -19,6 +19,19 @@ void tell(const QString &message)
     std::fflush(stderr);
 }
 
+QString chosenDevice(const Invocation &invocation)
+{
+    return invocation.device.isEmpty() ? SerialChannel::devicePath(invocation.port)
+                                       : invocation.device;
+}
+
+void choosePort(SerialChannel &channel, const Invocation &invocation)
+{
+    channel.setDTREnable(true);
+    channel.setCommPort(invocation.port);
+    channel.setDevicePath(invocation.device);
+}
+
 bool openChosenPort(SerialChannel &channel, const Invocation &invocation)
 {
     QObject::connect(&channel, &SerialChannel::openFailed, &channel,
@@ -26,9 +39,7 @@ bool openChosenPort(SerialChannel &channel, const Invocation &invocation)
                          tell(QStringLiteral("%1 could not be opened: %2.")
                                   .arg(portName(invocation, device), reason));
                      });
-    channel.setDTREnable(true);
-    channel.setCommPort(invocation.port);
-    channel.setDevicePath(invocation.device);
+    choosePort(channel, invocation);
     channel.setPortOpen(true);
     return channel.PortOpen();
 }

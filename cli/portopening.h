@@ -6,6 +6,12 @@
 class SerialChannel;
 struct Invocation;
 
+// The device the invocation names, by path or through the port map.
+QString chosenDevice(const Invocation &invocation);
+
+// Sets the channel up for the port the invocation names, without opening it.
+void choosePort(SerialChannel &channel, const Invocation &invocation);
+
 // Opens the port the invocation names, with DTR raised as the panel does.
 // On failure it says why on standard error and returns false.
 bool openChosenPort(SerialChannel &channel, const Invocation &invocation);

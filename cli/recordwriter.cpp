@@ -3,6 +3,9 @@
 
 #include "protocol/statusindicators.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+
 #include <array>
 
 namespace {
@@ -72,12 +75,17 @@ bool RecordWriter::frame(const QDateTime &time, const korvale::StatusReadings &r
     return write(line + '}');
 }
 
-bool RecordWriter::event(const QDateTime &time, const char *event)
+bool RecordWriter::event(const QDateTime &time, const char *event, const QString &reason)
 {
     if (m_format != RecordFormat::JsonLines)
         return true;
-    return write("{\"time\":" + quoted(isoLocalTime(time).toLatin1()) +
-                 ",\"event\":" + quoted(event) + '}');
+    QByteArray line =
+        "{\"time\":" + quoted(isoLocalTime(time).toLatin1()) + ",\"event\":" + quoted(event);
+    // A reason may come from the system and hold any character.
+    if (!reason.isEmpty())
+        line += ",\"reason\":" +
+                QJsonDocument(QJsonArray{reason}).toJson(QJsonDocument::Compact).chopped(1).mid(1);
+    return write(line + '}');
 }
 
 bool RecordWriter::write(const QByteArray &line)

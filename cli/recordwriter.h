@@ -17,8 +17,9 @@ public:
 
     bool header();
     bool frame(const QDateTime &time, const korvale::StatusReadings &readings);
-    // Only JSON lines carry events; CSV rows stay all of one kind.
-    bool event(const QDateTime &time, const char *event);
+    // Only JSON lines carry events; CSV rows stay all of one kind. A reason,
+    // when given, says what the operator may want to know.
+    bool event(const QDateTime &time, const char *event, const QString &reason = {});
 
 private:
     bool write(const QByteArray &line);

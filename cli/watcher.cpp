@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "cli/watcher.h"
 
+#include "cli/metrics.h"
 #include "cli/portopening.h"
 #include "serial/serialchannel.h"
 
@@ -10,8 +11,16 @@
 #include <cerrno>
 #include <cstring>
 
-Watcher::Watcher(SerialChannel &channel, const Invocation &invocation, RecordWriter &writer)
-    : m_channel(channel), m_invocation(invocation), m_writer(writer)
+namespace {
+
+const QString kWentAway =
+    QStringLiteral("the device went away (unplugged, switched off or its other end closed)");
+
+} // namespace
+
+Watcher::Watcher(SerialChannel &channel, const Invocation &invocation, RecordWriter &writer,
+                 Metrics *metrics)
+    : m_channel(channel), m_invocation(invocation), m_writer(writer), m_metrics(metrics)
 {
     m_tick.setInterval(korvale::LinkWatchdog::kTickMs);
     connect(&m_tick, &QTimer::timeout, this, &Watcher::onTick);
@@ -22,10 +31,18 @@ Watcher::Watcher(SerialChannel &channel, const Invocation &invocation, RecordWri
     connect(&m_quiet, &QTimer::timeout, this, &Watcher::onQuiet);
     m_duration.setSingleShot(true);
     connect(&m_duration, &QTimer::timeout, this, [this] { finish(0); });
+    m_retry.setSingleShot(true);
+    m_retry.setInterval(kRetryMs);
+    connect(&m_retry, &QTimer::timeout, this, &Watcher::retry);
 
     connect(&m_channel, &SerialChannel::OnComm, this, &Watcher::onComm);
     connect(&m_channel, &SerialChannel::deviceLost, this,
             [this](int, const QString &device, const QString &) { onDeviceLost(device); });
+    if (m_invocation.watch.reconnect)
+        connect(&m_channel, &SerialChannel::openFailed, this,
+                [this](int, const QString &device, const QString &reason) {
+                    onOpenFailed(device, reason);
+                });
 }
 
 bool Watcher::start()
@@ -36,6 +53,8 @@ bool Watcher::start()
     m_tick.start();
     if (m_invocation.watch.durationMs)
         m_duration.start(std::chrono::milliseconds(*m_invocation.watch.durationMs));
+    if (m_invocation.watch.reconnect)
+        m_channel.setPortOpen(true);
     return true;
 }
 
@@ -85,8 +104,11 @@ void Watcher::printFrames()
         const auto frame = m_stream.next();
         if (!frame)
             return;
-        if (!m_writer.frame(QDateTime::fromMSecsSinceEpoch(frame->stamp), frame->readings))
+        const QDateTime time = QDateTime::fromMSecsSinceEpoch(frame->stamp);
+        if (!m_writer.frame(time, frame->readings))
             return writeFailed();
+        if (m_metrics)
+            m_metrics->frame(time, frame->readings);
         if (m_invocation.watch.count && ++m_printed >= *m_invocation.watch.count)
             return finish(0);
     }
@@ -101,16 +123,78 @@ void Watcher::onTick()
                  .arg(double(korvale::LinkWatchdog::kSilentTicksAllowed *
                              korvale::LinkWatchdog::kTickMs) /
                       1000));
-        if (!m_writer.event(QDateTime::currentDateTime(), "link-lost"))
-            writeFailed();
+        if (m_metrics)
+            m_metrics->down();
+        event("link-lost");
     }
 }
 
 void Watcher::onDeviceLost(const QString &device)
 {
-    tell(QStringLiteral("%1 went away (unplugged, switched off or its other end closed).")
-             .arg(portName(m_invocation, device)));
-    finish(1);
+    if (!m_invocation.watch.reconnect) {
+        tell(QStringLiteral("%1 went away (unplugged, switched off or its other end closed).")
+                 .arg(portName(m_invocation, device)));
+        return finish(1);
+    }
+    // The line fell silent with the loss: a frame that had ended is whole.
+    // Nothing before the gap may join what comes after it.
+    m_quiet.stop();
+    m_stream.lineQuiet();
+    printFrames();
+    m_stream = korvale::StatusStream();
+    lose(portName(m_invocation, device), kWentAway);
+}
+
+void Watcher::onOpenFailed(const QString &device, const QString &reason)
+{
+    if (!m_away)
+        return lose(QStringLiteral("%1 could not be opened").arg(portName(m_invocation, device)),
+                    reason);
+    // Said once, not every second; only a new reason is news.
+    if (reason != m_reasonTold) {
+        tell(QStringLiteral("%1 still cannot be opened: %2.")
+                 .arg(portName(m_invocation, device), reason));
+        m_reasonTold = reason;
+    }
+    m_retry.start();
+}
+
+void Watcher::lose(const QString &message, const QString &reason)
+{
+    if (m_finished)
+        return;
+    m_away = true;
+    m_reasonTold = reason;
+    // Silence while the device is away is no news of its own.
+    m_tick.stop();
+    if (m_metrics)
+        m_metrics->down();
+    tell(QStringLiteral("%1: %2; trying again every second.").arg(message, reason));
+    event("device-lost", reason);
+    m_retry.start();
+}
+
+void Watcher::retry()
+{
+    if (m_finished)
+        return;
+    m_channel.setPortOpen(true);
+    if (!m_channel.PortOpen())
+        return; // onOpenFailed has planned the next try
+    m_away = false;
+    m_reasonTold.clear();
+    tell(QStringLiteral("%1 is back.").arg(portName(m_invocation, chosenDevice(m_invocation))));
+    event("device-back");
+    // Silence is counted from the return; a link lost before the loss stays
+    // lost until bytes arrive, so that its return is logged too.
+    m_watchdog.SilenceCount = 0;
+    m_tick.start();
+}
+
+void Watcher::event(const char *name, const QString &reason)
+{
+    if (!m_writer.event(QDateTime::currentDateTime(), name, reason))
+        writeFailed();
 }
 
 void Watcher::writeFailed()
@@ -128,5 +212,6 @@ void Watcher::finish(int status)
     m_tick.stop();
     m_quiet.stop();
     m_duration.stop();
+    m_retry.stop();
     QCoreApplication::exit(status);
 }

@@ -105,6 +105,9 @@ private:
     std::vector<std::uint8_t> m_pending; // the block on its way out
     std::size_t m_sent = 0;
     Clock::time_point m_nextByteAt;
+    // For the summary at the end, so a reader can count what it missed.
+    long long m_blocksSent = 0;
+    long long m_bytesDiscarded = 0;
 };
 
 bool Simulator::openLine()
@@ -164,8 +167,10 @@ void Simulator::sendDueFrame(Clock::time_point now)
     // Bytes from earlier frames still unread mean nobody is listening, or a
     // reader too slow for this period: they are stale, and keeping them would
     // hand the next client a heap of old frames.
-    if (m_pty.unreadAtSerialEnd() >= kStatusFrameSize)
+    if (const std::size_t unread = m_pty.unreadAtSerialEnd(); unread >= kStatusFrameSize) {
         m_pty.discardUnread();
+        m_bytesDiscarded += static_cast<long long>(unread);
+    }
     m_pending = std::move(block.bytes);
     m_sent = 0;
     m_nextByteAt = now;
@@ -184,6 +189,8 @@ void Simulator::transmit(Clock::time_point now)
             break;
         }
         m_sent += std::size_t(taken);
+        if (m_sent == m_pending.size())
+            ++m_blocksSent;
         if (!m_options.pace) {
             m_sent = m_pending.size(); // whatever did not fit is dropped
             break;
@@ -289,8 +296,12 @@ int Simulator::run()
         }
         if (ready <= 0)
             continue;
-        if (fds[0].revents != 0)
+        if (fds[0].revents != 0) {
+            std::fprintf(stderr,
+                         "korvale-sim: sent %lld whole blocks, %lld bytes discarded unread\n",
+                         m_blocksSent, m_bytesDiscarded);
             return 0;
+        }
         if (count > 1 && fds[1].revents != 0) {
             now = Clock::now();
             if (fds[1].revents & POLLIN)

@@ -257,6 +257,10 @@ Supply model (the simulator's own, not a claim about the real supply):
   (current) and 0x10 (power) are all set while the output is off; while it is
   on, the bit of the limiting mode is clear.
 
+On SIGINT or SIGTERM it says on standard error how many blocks (frames, or
+what a fault put in their place) went out whole, and how many bytes nobody
+read in time were discarded.
+
 Exit status: 0 after SIGINT or SIGTERM, 1 when the pseudo-terminal or the
 link cannot be made, 2 for an invalid option.
 )";

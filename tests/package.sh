@@ -26,7 +26,9 @@ metainfo=usr/share/metainfo/org.korvale.Panel.metainfo.xml
 for f in "$desktop" "$metainfo" usr/share/doc/korvale-panel/copyright \
          usr/share/doc/korvale-panel/changelog.gz \
          usr/share/icons/hicolor/scalable/apps/org.korvale.Panel.svg \
-         usr/share/icons/hicolor/48x48/apps/org.korvale.Panel.png; do
+         usr/share/icons/hicolor/48x48/apps/org.korvale.Panel.png \
+         lib/systemd/system/korvale-logger@.service \
+         usr/share/doc/korvale-panel/examples/logger-example.conf; do
     [ -f "$root/$f" ] || fail "missing /$f"
 done
 for exe in "${executables[@]}"; do

@@ -1,0 +1,153 @@
+// SPDX-License-Identifier: MIT
+#include "cli/metrics.h"
+
+#include "protocol/statusindicators.h"
+
+#include <array>
+#include <charconv>
+
+namespace {
+
+struct Series
+{
+    const char *name;
+    const char *help;
+};
+
+// In the order of the frame's readings, in base units.
+constexpr std::array<Series, korvale::kReadingCount> kReadings = {{
+    {"korvale_output_voltage_volts", "Output voltage the supply reports."},
+    {"korvale_output_current_amperes", "Output current the supply reports."},
+    {"korvale_output_power_watts", "Output power the supply reports."},
+    {"korvale_voltage_limit_volts", "Voltage setting."},
+    {"korvale_current_limit_amperes", "Current setting."},
+    {"korvale_power_limit_watts", "Power setting."},
+}};
+
+// The panel's indicator labels, as the log names them.
+struct Indicator
+{
+    Series series;
+    int label;
+};
+constexpr std::array<Indicator, 4> kIndicators = {{
+    {{"korvale_output_on", "1 while the output is switched on."}, 14},
+    {{"korvale_remote", "1 while the supply is under remote control."}, 16},
+    {{"korvale_overtemperature", "1 while the supply reports overtemperature."}, 11},
+    {{"korvale_fine", "1 while fine steps are selected."}, 7},
+}};
+
+constexpr std::array<int, 3> kModeTargets = {8, 9, 10};
+
+QByteArray escapedLabel(const QString &value)
+{
+    QByteArray out;
+    for (const char c : value.toUtf8()) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c == '\n' ? QByteArray("\\n") : QByteArray(1, c);
+    }
+    return out;
+}
+
+void describe(QByteArray &out, const Series &series, const char *type)
+{
+    out += QByteArray("# HELP ") + series.name + ' ' + series.help + "\n# TYPE " + series.name +
+           ' ' + type + '\n';
+}
+
+void sample(QByteArray &out, const char *name, const QByteArray &labels, const QByteArray &value)
+{
+    out += QByteArray(name) + '{' + labels + "} " + value + '\n';
+}
+
+// A reading text such as "012.5" or "0.120" as a number; nothing for a text
+// that is not one (a frame with out-of-range digits).
+std::optional<double> number(std::string_view text)
+{
+    double value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+Metrics::Metrics(const Invocation &invocation, const QString &device)
+    : m_labels("device=\"" + escapedLabel(device) + '"')
+{
+    if (invocation.device.isEmpty())
+        m_labels += ",port=\"" + QByteArray::number(invocation.port) + '"';
+    m_server.route(QStringLiteral("/metrics"), QHttpServerRequest::Method::Get, [this] {
+        return QHttpServerResponse(QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8"),
+                                   text());
+    });
+}
+
+bool Metrics::listen(const MetricsAddress &address, QString *why)
+{
+    if (m_server.listen(QHostAddress(address.host), address.port) != 0)
+        return true;
+    *why = QStringLiteral("cannot serve metrics on %1 port %2 (in use, or not an address of "
+                          "this computer)")
+               .arg(address.host)
+               .arg(address.port);
+    return false;
+}
+
+void Metrics::frame(const QDateTime &time, const korvale::StatusReadings &readings)
+{
+    m_up = true;
+    ++m_frames;
+    m_last = readings;
+    m_lastTime = time;
+}
+
+QByteArray Metrics::text() const
+{
+    QByteArray out;
+    describe(out,
+             {"korvale_up", "1 while status frames arrive, 0 once the line fell silent or the "
+                            "device went away."},
+             "gauge");
+    sample(out, "korvale_up", m_labels, m_up ? "1" : "0");
+    describe(out, {"korvale_frames_total", "Status frames logged since the start."}, "counter");
+    sample(out, "korvale_frames_total", m_labels, QByteArray::number(m_frames));
+    if (m_last) {
+        describe(out,
+                 {"korvale_last_frame_timestamp_seconds",
+                  "Time of the last status frame logged, in seconds since 1970."},
+                 "gauge");
+        sample(out, "korvale_last_frame_timestamp_seconds", m_labels,
+               QByteArray::number(double(m_lastTime.toMSecsSinceEpoch()) / 1000, 'f', 3));
+    }
+    if (!m_up || !m_last)
+        return out;
+
+    for (int i = 1; i <= korvale::kReadingCount; ++i) {
+        const auto value = number(m_last->text(i));
+        if (!value)
+            continue;
+        const Series &series = kReadings[std::size_t(i - 1)];
+        describe(out, series, "gauge");
+        sample(out, series.name, m_labels, QByteArray::number(*value, 'g', 10));
+    }
+    const korvale::IndicatorUpdate shown = korvale::indicatorUpdate(m_last->StatusByte);
+    for (const Indicator &indicator : kIndicators) {
+        describe(out, indicator.series, "gauge");
+        sample(out, indicator.series.name, m_labels,
+               shown.visibilityOf(indicator.label).value_or(false) ? "1" : "0");
+    }
+    describe(out,
+             {"korvale_constant_mode",
+              "1 for the constant mode whose label blinks (the setting that limits)."},
+             "gauge");
+    for (const int target : kModeTargets) {
+        const std::string_view mode = korvale::blinkingCaption(target);
+        sample(out, "korvale_constant_mode",
+               m_labels + ",mode=\"" + QByteArray(mode.data(), qsizetype(mode.size())) + '"',
+               shown.BlinkTarget == target ? "1" : "0");
+    }
+    return out;
+}

@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "cli/invocation.h"
+#include "protocol/statusframe.h"
+
+#include <QDateTime>
+#include <QHttpServer>
+
+#include <optional>
+
+// /metrics in Prometheus' text format: the frame the log wrote last, how many
+// it wrote, and whether frames still arrive. Served from the watcher's own
+// thread, so a scrape always agrees with the log up to its last line.
+class Metrics
+{
+public:
+    // `device` names the line in every series, so that the loggers of
+    // several supplies on one computer can be told apart.
+    explicit Metrics(const Invocation &invocation, const QString &device);
+
+    // False, with the reason, when the address cannot be listened on.
+    bool listen(const MetricsAddress &address, QString *why);
+
+    void frame(const QDateTime &time, const korvale::StatusReadings &readings);
+    // Silence or a lost device: the readings are left out until a new frame,
+    // so that no dashboard shows an old one as current.
+    void down() { m_up = false; }
+
+    QByteArray text() const;
+
+private:
+    QHttpServer m_server;
+    QByteArray m_labels;
+    bool m_up = false;
+    qint64 m_frames = 0;
+    std::optional<korvale::StatusReadings> m_last;
+    QDateTime m_lastTime;
+};
