@@ -22,7 +22,9 @@ Port (give one of the two):
   --port 1|2      port 1 is /dev/ttyS0 and port 2 is /dev/ttyS1, unless the
                   environment variable KORVALE_COMM1 or KORVALE_COMM2 names
                   another device, as for korvale-panel
-  --device PATH   this device, such as a /dev/serial/by-id/... name
+  --device PATH   this device, such as a /dev/serial/by-id/... name, or
+                  socket://HOST:PORT for a serial line that ser2net hands
+                  to the network (the line settings are then ser2net's)
 
 The line runs at 1200 baud, 8 data bits, no parity, 1 stop bit, no flow
 control, with DTR raised while the port is open. Only one program can hold

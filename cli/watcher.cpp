@@ -2,6 +2,7 @@
 #include "cli/watcher.h"
 
 #include "cli/portopening.h"
+#include "serial/networkdevice.h"
 #include "serial/serialchannel.h"
 
 #include <QCoreApplication>
@@ -108,7 +109,10 @@ void Watcher::onTick()
 
 void Watcher::onDeviceLost(const QString &device)
 {
-    tell(QStringLiteral("%1 went away (unplugged, switched off or its other end closed).")
+    tell((isNetworkDevice(device)
+              ? QStringLiteral("the connection to %1 ended (the far end closed it or restarted, "
+                               "or another client took the line).")
+              : QStringLiteral("%1 went away (unplugged, switched off or its other end closed)."))
              .arg(portName(m_invocation, device)));
     finish(1);
 }
