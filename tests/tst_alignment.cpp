@@ -4,33 +4,16 @@
 // real ser2net and socat.
 #include "app/form1.h"
 #include "panel/frontpanel.h"
+#include "ser2net.h"
 #include "simsupply.h"
 
 #include <QLabel>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QtTest>
-
-#include <arpa/inet.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
 constexpr int kFrameMs = 250;
-
-quint16 freeLoopbackPort()
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    const bool ok = ::bind(fd, reinterpret_cast<sockaddr *>(&address), size) == 0 &&
-                    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) == 0;
-    ::close(fd);
-    return ok ? ntohs(address.sin_port) : 0;
-}
 
 } // namespace
 
@@ -143,35 +126,18 @@ void TestAlignment::readingsFollow()
 
 void TestAlignment::acrossTheNetwork()
 {
-    // Debian puts ser2net in /usr/sbin, which a user's PATH may lack.
-    const QStringList bins{"/usr/bin", "/usr/sbin", "/bin", "/sbin"};
-    const QString ser2net = QStandardPaths::findExecutable("ser2net", bins);
-    const QString socat = QStandardPaths::findExecutable("socat", bins);
-    QVERIFY2(!ser2net.isEmpty() && !socat.isEmpty(),
-             "ser2net and socat are needed; scripts/install-deps installs both");
+    const QString socat = Ser2net::find("socat");
     QVERIFY(m_supply.start({"--period", QString::number(kFrameMs)}));
-
-    // ser2net beside the supply, set up as the README shows.
+    // ser2net beside the supply, socat on the operator's side.
+    Ser2net server;
+    QVERIFY2(server.start(m_supply.link()) && !socat.isEmpty(),
+             "ser2net and socat are needed; scripts/install-deps installs both");
     QTemporaryDir dir;
-    const quint16 port = freeLoopbackPort();
-    QFile config(dir.filePath("ser2net.yaml"));
-    QVERIFY(port != 0 && config.open(QIODevice::WriteOnly));
-    config.write(QStringLiteral("%YAML 1.1\n---\nconnection: &supply\n"
-                                "  accepter: tcp,127.0.0.1,%1\n"
-                                "  connector: serialdev,%2,1200n81,local\n"
-                                "  options:\n    kickolduser: true\n")
-                     .arg(QString::number(port), m_supply.link())
-                     .toUtf8());
-    config.close();
-    QProcess server;
-    server.start(ser2net, {"-n", "-u", "-P", dir.filePath("pid"), "-c", config.fileName()});
-
-    // socat on the operator's side, retrying while ser2net starts to listen.
     const QString local = dir.filePath("supply-net");
     QProcess client;
     client.start(socat, {"pty,link=" + local + ",raw,echo=0",
-                         QStringLiteral("tcp:127.0.0.1:%1,retry=50,interval=0.1").arg(port)});
-    QVERIFY(server.waitForStarted() && client.waitForStarted());
+                         QStringLiteral("tcp:127.0.0.1:%1").arg(server.port())});
+    QVERIFY(client.waitForStarted());
     QVERIFY(QTest::qWaitFor([&] { return QFileInfo::exists(local); }, 5000));
 
     qputenv("KORVALE_COMM1", local.toLocal8Bit());
@@ -182,10 +148,8 @@ void TestAlignment::acrossTheNetwork()
     QCOMPARE(label(2)->text(), QStringLiteral("1.000"));
 
     m_form->channel().setPortOpen(false);
-    for (QProcess *p : {&client, &server}) {
-        p->terminate();
-        p->waitForFinished(3000);
-    }
+    client.terminate();
+    client.waitForFinished(3000);
 }
 
 QTEST_MAIN(TestAlignment)
