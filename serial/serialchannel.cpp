@@ -8,9 +8,11 @@
 #include <QThread>
 
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <termios.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <utility>
 
 SerialChannel::SerialChannel(QObject *parent) : QObject(parent)
@@ -166,15 +168,9 @@ void SerialChannel::onConnected()
 
 void SerialChannel::onSocketError(QAbstractSocket::SocketError error)
 {
-    if (m_device != &m_socket)
-        return;
-    if (!m_connecting) {
-        // Waiting for bytes with a time limit ends this way: no fault.
-        if (error != QAbstractSocket::SocketTimeoutError)
-            markLost();
-        return;
-    }
-    if (!m_connectError.isEmpty())
+    // An open connection that fails also ends, which disconnected() tells;
+    // a wait for bytes with a time limit ends this way too, and is no fault.
+    if (m_device != &m_socket || !m_connecting || !m_connectError.isEmpty())
         return;
     const NetworkDevice address = parseNetworkDevice(m_openDevice);
     switch (error) {
@@ -278,11 +274,32 @@ bool SerialChannel::drain(int timeoutMs)
 
 bool SerialChannel::drainAndClose(int timeoutMs)
 {
+    const QDeadlineTimer deadline(timeoutMs);
     const bool drained = drain(timeoutMs);
+    if (drained && m_device == &m_socket)
+        awaitFarEndClosing(deadline);
     // Discarding the output queue even when it looks empty would cut off
     // bytes a pseudo-terminal has accepted but not yet passed on.
     closePort(drained ? QSerialPort::Input : QSerialPort::AllDirections);
     return drained;
+}
+
+void SerialChannel::awaitFarEndClosing(const QDeadlineTimer &deadline)
+{
+    // Closing with bytes unread resets the connection, and a far end that
+    // has not read ours yet (ser2net still handing the line over from another
+    // client) then loses them. Say that nothing more comes, and wait until it
+    // has read everything and closed in turn, dropping what it still sends.
+    const int fd = deviceHandle();
+    ::shutdown(fd, SHUT_WR);
+    char unread[256];
+    while (!deadline.hasExpired()) {
+        const ssize_t got = ::recv(fd, unread, sizeof unread, MSG_DONTWAIT);
+        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
+            return;
+        if (got < 0)
+            QThread::msleep(5);
+    }
 }
 
 void SerialChannel::closePort(QSerialPort::Directions discard)

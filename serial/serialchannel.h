@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QIODevice>
 #include <QObject>
 #include <QSerialPort>
@@ -119,6 +120,7 @@ private:
     void raiseOnComm();
     void recheckThreshold();
     void closePort(QSerialPort::Directions discard);
+    void awaitFarEndClosing(const QDeadlineTimer &deadline);
     int deviceHandle() const;
 
     QSerialPort m_port;
