@@ -28,7 +28,9 @@ Port (give one of the two):
                   it: KORVALE_COMM1 or KORVALE_COMM2 if set, else the
                   settings file (see ports --help), else /dev/ttyS0 or
                   /dev/ttyS1
-  --device PATH   this device, such as a /dev/serial/by-id/... name
+  --device PATH   this device, such as a /dev/serial/by-id/... name, or
+                  socket://HOST:PORT for a serial line that ser2net hands
+                  to the network (the line settings are then ser2net's)
 
 The line runs at 1200 baud, 8 data bits, no parity, 1 stop bit, no flow
 control, with DTR raised while the port is open. Only one program can hold

@@ -4,6 +4,8 @@
 #include "cli/invocation.h"
 #include "serial/serialchannel.h"
 
+#include <QEventLoop>
+
 #include <cstdio>
 
 QString portName(const Invocation &invocation, const QString &device)
@@ -34,12 +36,25 @@ void choosePort(SerialChannel &channel, const Invocation &invocation)
 
 bool openChosenPort(SerialChannel &channel, const Invocation &invocation)
 {
-    QObject::connect(&channel, &SerialChannel::openFailed, &channel,
-                     [&invocation](int, const QString &device, const QString &reason) {
+    bool failed = false;
+    bool ready = false;
+    QEventLoop waiting;
+    QObject::connect(&channel, &SerialChannel::openFailed, &waiting,
+                     [&](int, const QString &device, const QString &reason) {
+                         failed = true;
                          tell(QStringLiteral("%1 could not be opened: %2.")
                                   .arg(portName(invocation, device), reason));
+                         waiting.quit();
                      });
+    QObject::connect(&channel, &SerialChannel::opened, &waiting, [&] {
+        ready = true;
+        waiting.quit();
+    });
     choosePort(channel, invocation);
     channel.setPortOpen(true);
-    return channel.PortOpen();
+    // A network device connects in the background and ends either way
+    // within the channel's own time limit.
+    if (!ready && !failed && channel.PortOpen())
+        waiting.exec();
+    return ready;
 }

@@ -12,8 +12,9 @@ QString chosenDevice(const Invocation &invocation);
 // Sets the channel up for the port the invocation names, without opening it.
 void choosePort(SerialChannel &channel, const Invocation &invocation);
 
-// Opens the port the invocation names, with DTR raised as the panel does.
-// On failure it says why on standard error and returns false.
+// Opens the port the invocation names, with DTR raised as the panel does,
+// and for a network device waits until it is connected. On failure it says
+// why on standard error and returns false.
 bool openChosenPort(SerialChannel &channel, const Invocation &invocation);
 
 // "comm1 (/dev/ttyS0)", or just the device when one was named.

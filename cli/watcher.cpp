@@ -3,6 +3,7 @@
 
 #include "cli/metrics.h"
 #include "cli/portopening.h"
+#include "serial/networkdevice.h"
 #include "serial/serialchannel.h"
 
 #include <QCoreApplication>
@@ -15,6 +16,8 @@ namespace {
 
 const QString kWentAway =
     QStringLiteral("the device went away (unplugged, switched off or its other end closed)");
+const QString kConnectionEnded =
+    QStringLiteral("the far end closed it or restarted, or another client took the line");
 
 } // namespace
 
@@ -38,11 +41,14 @@ Watcher::Watcher(SerialChannel &channel, const Invocation &invocation, RecordWri
     connect(&m_channel, &SerialChannel::OnComm, this, &Watcher::onComm);
     connect(&m_channel, &SerialChannel::deviceLost, this,
             [this](int, const QString &device, const QString &) { onDeviceLost(device); });
-    if (m_invocation.watch.reconnect)
+    if (m_invocation.watch.reconnect) {
         connect(&m_channel, &SerialChannel::openFailed, this,
                 [this](int, const QString &device, const QString &reason) {
                     onOpenFailed(device, reason);
                 });
+        // A network device is back only once connected, which may come later.
+        connect(&m_channel, &SerialChannel::opened, this, &Watcher::onOpened);
+    }
 }
 
 bool Watcher::start()
@@ -131,9 +137,11 @@ void Watcher::onTick()
 
 void Watcher::onDeviceLost(const QString &device)
 {
+    const bool network = isNetworkDevice(device);
     if (!m_invocation.watch.reconnect) {
-        tell(QStringLiteral("%1 went away (unplugged, switched off or its other end closed).")
-                 .arg(portName(m_invocation, device)));
+        tell((network ? QStringLiteral("the connection to %1 ended (%2).")
+                      : QStringLiteral("%1 went away (%2)."))
+                 .arg(portName(m_invocation, device), network ? kConnectionEnded : kWentAway));
         return finish(1);
     }
     // The line fell silent with the loss: a frame that had ended is whole.
@@ -142,7 +150,7 @@ void Watcher::onDeviceLost(const QString &device)
     m_stream.lineQuiet();
     printFrames();
     m_stream = korvale::StatusStream();
-    lose(portName(m_invocation, device), kWentAway);
+    lose(portName(m_invocation, device), network ? kConnectionEnded : kWentAway);
 }
 
 void Watcher::onOpenFailed(const QString &device, const QString &reason)
@@ -178,9 +186,13 @@ void Watcher::retry()
 {
     if (m_finished)
         return;
-    m_channel.setPortOpen(true);
-    if (!m_channel.PortOpen())
-        return; // onOpenFailed has planned the next try
+    m_channel.setPortOpen(true); // onOpened or onOpenFailed follows
+}
+
+void Watcher::onOpened()
+{
+    if (!m_away)
+        return;
     m_away = false;
     m_reasonTold.clear();
     tell(QStringLiteral("%1 is back.").arg(portName(m_invocation, chosenDevice(m_invocation))));

@@ -38,6 +38,7 @@ private:
     void onOpenFailed(const QString &device, const QString &reason);
     void lose(const QString &message, const QString &reason);
     void retry();
+    void onOpened();
     void event(const char *name, const QString &reason = {});
     void take(const QByteArray &block);
     void printFrames();

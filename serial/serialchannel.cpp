@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "serial/serialchannel.h"
 
+#include "serial/networkdevice.h"
 #include "serial/portsettings.h"
 
 #include <QDeadlineTimer>
@@ -8,9 +9,12 @@
 #include <QThread>
 
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <termios.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <utility>
 
 SerialChannel::SerialChannel(QObject *parent) : QObject(parent)
 {
@@ -23,13 +27,26 @@ SerialChannel::SerialChannel(QObject *parent) : QObject(parent)
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     // Bytes beyond this wait in the kernel until the next take makes room.
     m_port.setReadBufferSize(kReceiveQueue);
+    m_socket.setReadBufferSize(kReceiveQueue);
 
     m_quiet.setSingleShot(true);
     m_quiet.setInterval(kFragmentQuietMs);
     connect(&m_quiet, &QTimer::timeout, this, &SerialChannel::onLineQuiet);
+    m_connectTimeout.setSingleShot(true);
+    m_connectTimeout.setInterval(kConnectTimeoutMs);
+    connect(&m_connectTimeout, &QTimer::timeout, this, [this] {
+        m_connectError = QStringLiteral("timed out: no answer within %1 s (is the computer on, "
+                                        "and does no firewall drop the connection?)")
+                             .arg(kConnectTimeoutMs / 1000);
+        failConnecting();
+    });
 
     connect(&m_port, &QSerialPort::readyRead, this, &SerialChannel::onReadyRead);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialChannel::onErrorOccurred);
+    connect(&m_socket, &QTcpSocket::readyRead, this, &SerialChannel::onReadyRead);
+    connect(&m_socket, &QTcpSocket::connected, this, &SerialChannel::onConnected);
+    connect(&m_socket, &QTcpSocket::errorOccurred, this, &SerialChannel::onSocketError);
+    connect(&m_socket, &QTcpSocket::disconnected, this, &SerialChannel::markLost);
 }
 
 SerialChannel::~SerialChannel()
@@ -63,7 +80,7 @@ void SerialChannel::setDevicePath(const QString &device)
 
 bool SerialChannel::PortOpen() const
 {
-    return m_port.isOpen();
+    return m_device != nullptr;
 }
 
 void SerialChannel::setPortOpen(bool open)
@@ -74,7 +91,7 @@ void SerialChannel::setPortOpen(bool open)
         closePort(QSerialPort::AllDirections);
         return;
     }
-    if (m_port.isOpen())
+    if (m_device)
         return;
 
     const int port = m_commPort;
@@ -83,6 +100,18 @@ void SerialChannel::setPortOpen(bool open)
         emit openFailed(port, device, dead);
         return;
     }
+
+    if (isNetworkDevice(device)) {
+        const NetworkDevice address = parseNetworkDevice(device);
+        if (address.error.isEmpty()) {
+            startSession(&m_socket, port, device);
+            openSocket(address);
+        } else {
+            emit openFailed(port, device, address.error);
+        }
+        return;
+    }
+
     m_port.setPortName(device);
     if (!m_port.open(QIODevice::ReadWrite)) {
         QString reason;
@@ -108,22 +137,97 @@ void SerialChannel::setPortOpen(bool open)
         emit openFailed(port, device, reason);
         return;
     }
-    m_lost = false;
-    m_rThreshold = kNotifyThreshold;
-    m_openPort = port;
-    m_openDevice = device;
+    startSession(&m_port, port, device);
     // DTR cannot be set before opening, and a pseudo-terminal has no modem
     // lines at all: it refuses, yet carries bytes fine.
     if (m_dtrEnable && !m_port.setDataTerminalReady(true))
         m_port.clearError();
     // Whatever the device sent before we listened belongs to nobody.
     m_port.clear(QSerialPort::AllDirections);
+    emit opened();
+}
+
+void SerialChannel::startSession(QIODevice *device, int port, const QString &deviceName)
+{
+    m_device = device;
+    m_lost = false;
+    m_rThreshold = kNotifyThreshold;
+    m_openPort = port;
+    m_openDevice = deviceName;
+}
+
+void SerialChannel::openSocket(const NetworkDevice &address)
+{
+    m_connecting = true;
+    m_connectError.clear();
+    m_connectTimeout.start();
+    // Both the name lookup and the connection run in the background. A
+    // failure may be reported before this returns; it is handled on the next
+    // turn of the event loop either way.
+    m_socket.connectToHost(address.host, address.port);
+}
+
+void SerialChannel::onConnected()
+{
+    if (m_device != &m_socket || !m_connecting)
+        return;
+    m_connecting = false;
+    m_connectTimeout.stop();
+    // A key frame is four bytes: send each at once rather than gather them.
+    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    emit opened();
+}
+
+void SerialChannel::onSocketError(QAbstractSocket::SocketError error)
+{
+    // An open connection that fails also ends, which disconnected() tells;
+    // a wait for bytes with a time limit ends this way too, and is no fault.
+    if (m_device != &m_socket || !m_connecting || !m_connectError.isEmpty())
+        return;
+    const NetworkDevice address = parseNetworkDevice(m_openDevice);
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        m_connectError = QStringLiteral("connection refused: %1 answers, but nothing listens on "
+                                        "port %2 (is ser2net running there, with this port in its "
+                                        "accepter?)")
+                             .arg(address.host)
+                             .arg(address.port);
+        break;
+    case QAbstractSocket::HostNotFoundError:
+        m_connectError = QStringLiteral("name unknown: no computer is known as '%1' (check the "
+                                        "name, or give its address)")
+                             .arg(address.host);
+        break;
+    case QAbstractSocket::NetworkError:
+        m_connectError = QStringLiteral("no route to %1 (%2; is the network up, and the "
+                                        "computer on?)")
+                             .arg(address.host, m_socket.errorString().toLower());
+        break;
+    default:
+        m_connectError = m_socket.errorString();
+        break;
+    }
+    // The socket is inside its own notification, where closing it is not
+    // safe.
+    QMetaObject::invokeMethod(this, &SerialChannel::failConnecting, Qt::QueuedConnection);
+}
+
+void SerialChannel::failConnecting()
+{
+    // The operator may have closed (or closed and reopened) the port meanwhile.
+    if (!m_connecting || m_connectError.isEmpty())
+        return;
+    const int port = m_openPort;
+    const QString device = m_openDevice;
+    const QString reason = m_connectError;
+    closePort(QSerialPort::AllDirections);
+    emit openFailed(port, device, reason);
 }
 
 void SerialChannel::setDTREnable(bool enable)
 {
     m_dtrEnable = enable;
-    if (m_port.isOpen() && !m_lost && !m_port.setDataTerminalReady(enable))
+    if (m_device == &m_port && !m_lost && !m_port.setDataTerminalReady(enable))
         m_port.clearError();
 }
 
@@ -134,40 +238,45 @@ void SerialChannel::setRThreshold(int bytes)
 
 bool SerialChannel::Output(QByteArrayView bytes)
 {
-    if (!m_port.isOpen() || m_lost)
+    if (!m_device || m_lost)
         return false;
-    if (m_port.bytesToWrite() + bytes.size() > kTransmitQueue)
+    if (m_device->bytesToWrite() + bytes.size() > kTransmitQueue)
         return false;
-    // QSerialPort only appends to its buffer here; the event loop sends it.
-    return m_port.write(bytes.data(), bytes.size()) == bytes.size();
+    // Either device only appends to its buffer here; the event loop sends
+    // it, on a network device once connected.
+    return m_device->write(bytes.data(), bytes.size()) == bytes.size();
 }
 
 QByteArray SerialChannel::Input()
 {
-    if (!m_port.isOpen())
+    if (!m_device)
         return {};
-    return m_port.read(m_rThreshold);
+    return m_device->read(m_rThreshold);
 }
 
 qint64 SerialChannel::InBufferCount() const
 {
-    return m_port.isOpen() ? m_port.bytesAvailable() : 0;
+    return m_device ? m_device->bytesAvailable() : 0;
 }
 
 bool SerialChannel::drain(int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
-    while (m_port.isOpen() && !m_lost && m_port.bytesToWrite() > 0 && !deadline.hasExpired())
-        m_port.waitForBytesWritten(int(deadline.remainingTime()));
+    // Waiting here for a connection would block on its name lookup.
+    if (m_connecting)
+        return false;
+    while (m_device && !m_lost && m_device->bytesToWrite() > 0 && !deadline.hasExpired())
+        m_device->waitForBytesWritten(int(deadline.remainingTime()));
     if (m_port.error() == QSerialPort::TimeoutError)
         m_port.clearError();
-    if (!m_port.isOpen() || m_lost || m_port.bytesToWrite() > 0)
+    if (!m_device || m_lost || m_device->bytesToWrite() > 0)
         return false;
-    // The kernel's queue drains at the line's pace. Polled rather than
-    // tcdrain(), which would wait for ever on a stuck line.
+    // The kernel's queue drains at the line's pace, or for a socket as the
+    // far end acknowledges (TIOCOUTQ is SIOCOUTQ on Linux). Polled rather
+    // than tcdrain(), which would wait for ever on a stuck line.
     for (;;) {
         int queued = 0;
-        if (::ioctl(int(m_port.handle()), TIOCOUTQ, &queued) != 0 || queued == 0)
+        if (::ioctl(deviceHandle(), TIOCOUTQ, &queued) != 0 || queued == 0)
             return true;
         if (deadline.hasExpired())
             return false;
@@ -177,27 +286,62 @@ bool SerialChannel::drain(int timeoutMs)
 
 bool SerialChannel::drainAndClose(int timeoutMs)
 {
+    const QDeadlineTimer deadline(timeoutMs);
     const bool drained = drain(timeoutMs);
+    if (drained && m_device == &m_socket)
+        awaitFarEndClosing(deadline);
     // Discarding the output queue even when it looks empty would cut off
     // bytes a pseudo-terminal has accepted but not yet passed on.
     closePort(drained ? QSerialPort::Input : QSerialPort::AllDirections);
     return drained;
 }
 
+void SerialChannel::awaitFarEndClosing(const QDeadlineTimer &deadline)
+{
+    // Closing with bytes unread resets the connection, and a far end that
+    // has not read ours yet (ser2net still handing the line over from another
+    // client) then loses them. Say that nothing more comes, and wait until it
+    // has read everything and closed in turn, dropping what it still sends.
+    const int fd = deviceHandle();
+    ::shutdown(fd, SHUT_WR);
+    char unread[256];
+    while (!deadline.hasExpired()) {
+        const ssize_t got = ::recv(fd, unread, sizeof unread, MSG_DONTWAIT);
+        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
+            return;
+        if (got < 0)
+            QThread::msleep(5);
+    }
+}
+
 void SerialChannel::closePort(QSerialPort::Directions discard)
 {
-    if (!m_port.isOpen())
+    // Cleared first: closing a socket reports its disconnection at once.
+    QIODevice *const device = std::exchange(m_device, nullptr);
+    if (!device)
         return;
-    m_port.clear(discard);
-    m_port.close();
+    if (device == &m_socket) {
+        // What a drain leaves behind, the far end has acknowledged already.
+        m_socket.abort();
+    } else {
+        m_port.clear(discard);
+        m_port.close();
+    }
     m_quiet.stop();
+    m_connectTimeout.stop();
+    m_connecting = false;
     m_openDevice.clear();
+}
+
+int SerialChannel::deviceHandle() const
+{
+    return m_device == &m_socket ? int(m_socket.socketDescriptor()) : int(m_port.handle());
 }
 
 void SerialChannel::pollLine()
 {
     // Nothing waiting counts as a timeout: not an error worth keeping.
-    if (m_port.isOpen() && !m_lost && !m_port.waitForReadyRead(0) &&
+    if (m_device && !m_lost && !m_connecting && !m_device->waitForReadyRead(0) &&
         m_port.error() == QSerialPort::TimeoutError)
         m_port.clearError();
 }
@@ -209,14 +353,14 @@ void SerialChannel::onReadyRead()
 
 void SerialChannel::countReceived()
 {
-    if (m_lost || !m_port.isOpen())
+    if (m_lost || !m_device)
         return;
     // Timed from every byte, and from every notification too: the line may
     // fall quiet right after one that lowered the threshold.
     m_quiet.start();
     // readyRead comes once per byte on a slow line and once per lump on a
     // fast one, so the count is of everything waiting, not of what arrived.
-    if (m_port.bytesAvailable() >= m_rThreshold)
+    if (m_device->bytesAvailable() >= m_rThreshold)
         raiseOnComm();
 }
 
@@ -227,7 +371,7 @@ void SerialChannel::raiseOnComm()
     // a UART FIFO, a network burst, a late handler); no new bytes need come
     // for the next count to be announced. Queued, so that the handler has
     // set the threshold it wants and other events get their turn.
-    if (!m_recheckQueued && m_port.isOpen() && !m_lost && m_port.bytesAvailable() >= m_rThreshold) {
+    if (!m_recheckQueued && m_device && !m_lost && m_device->bytesAvailable() >= m_rThreshold) {
         m_recheckQueued = true;
         QMetaObject::invokeMethod(this, &SerialChannel::recheckThreshold, Qt::QueuedConnection);
     }
@@ -241,9 +385,9 @@ void SerialChannel::recheckThreshold()
 
 void SerialChannel::onLineQuiet()
 {
-    if (m_lost || !m_port.isOpen())
+    if (m_lost || !m_device)
         return;
-    const qint64 waiting = m_port.bytesAvailable();
+    const qint64 waiting = m_device->bytesAvailable();
     if (waiting == 0) {
         // Nothing came: a frame that a lowered threshold waited for is not
         // on its way after all, and the next one needs a whole count.
@@ -257,11 +401,17 @@ void SerialChannel::onErrorOccurred(QSerialPort::SerialPortError error)
 {
     if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError)
         return;
-    if (m_lost || !m_port.isOpen())
+    if (m_device == &m_port)
+        markLost();
+}
+
+void SerialChannel::markLost()
+{
+    if (m_lost || !m_device)
         return;
-    // A vanished device makes QSerialPort repeat this error at full speed
-    // until close(); closing from inside its own notifier is not safe, so
-    // close on the next turn of the event loop.
+    // A vanished device makes QSerialPort repeat its error at full speed
+    // until close(); closing a device from inside its own notifier is not
+    // safe, so close on the next turn of the event loop.
     m_lost = true;
     QMetaObject::invokeMethod(this, &SerialChannel::dropLostDevice, Qt::QueuedConnection);
 }
@@ -269,16 +419,20 @@ void SerialChannel::onErrorOccurred(QSerialPort::SerialPortError error)
 void SerialChannel::dropLostDevice()
 {
     // The operator may have closed (or closed and reopened) the port meanwhile.
-    if (!m_lost || !m_port.isOpen())
+    if (!m_lost || !m_device)
         return;
     const int port = m_openPort;
     const QString device = m_openDevice;
+    const bool network = m_device == &m_socket;
     setPortOpen(false);
     m_port.clearError();
     // Qt's errorString() is no help here: a hung-up device reads as end of
     // file and the text is whatever errno held before.
-    emit deviceLost(
-        port, device,
-        QStringLiteral("the device went away (unplugged, switched off or its other end "
-                       "closed); reconnect it, then pick the port again from COMMPORT"));
+    emit deviceLost(port, device,
+                    network ? QStringLiteral("the connection ended (the far end closed it or "
+                                             "restarted, or another client took the line); "
+                                             "pick the port again from COMMPORT to reconnect")
+                            : QStringLiteral("the device went away (unplugged, switched off or "
+                                             "its other end closed); reconnect it, then pick "
+                                             "the port again from COMMPORT"));
 }

@@ -2,18 +2,28 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
+#include <QIODevice>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+#include <QTcpSocket>
 #include <QTimer>
+
+struct NetworkDevice;
 
 // The one serial port to the supply, fixed at 1200 baud, 8N1, no flow control,
 // raw bytes. Field and operation names follow the serial control the panel
 // was designed around: CommPort, PortOpen, DTREnable, RThreshold, Output,
 // Input, OnComm.
 //
+// The device is a serial port, or `socket://HOST:PORT`: a TCP connection to a
+// serial line handed to the network (ser2net), whose far end sets the line.
+// Both count, notify and hand over received bytes the same way.
+//
 // Everything runs on the thread that owns the channel (the window's event
-// thread): writes are queued and never wait for the line.
+// thread): writes are queued and never wait for the line, nor for a network
+// connection, which is made in the background.
 class SerialChannel : public QObject
 {
     Q_OBJECT
@@ -27,6 +37,8 @@ public:
     // block of its own, so that the next frame starts a fresh count instead of
     // every later block straddling two frames.
     static constexpr int kFragmentQuietMs = 100;
+    // A network device that has not answered by then fails its opening.
+    static constexpr int kConnectTimeoutMs = 5000;
 
     explicit SerialChannel(QObject *parent = nullptr);
     ~SerialChannel() override;
@@ -41,11 +53,15 @@ public:
     // such as a /dev/serial/by-id/ name; empty returns to the port map.
     void setDevicePath(const QString &device);
 
+    // True from a successful opening on, including while a network device is
+    // still connecting: Output() queues meanwhile, and a failure to connect
+    // closes the port again and raises openFailed().
     bool PortOpen() const;
     // Opening can fail; the port then stays closed and openFailed() tells why.
     // Closing discards whatever waits in either queue.
     void setPortOpen(bool open);
 
+    // Kept but not applied on a network device, which has no modem lines.
     bool DTREnable() const { return m_dtrEnable; }
     void setDTREnable(bool enable);
 
@@ -79,6 +95,9 @@ public:
     void pollLine();
 
 signals:
+    // The port carries bytes: at once for a serial port, once connected for
+    // a network device.
+    void opened();
     // Raised when RThreshold or more bytes are waiting, or when a fragment
     // has waited on a quiet line; never while no port is open.
     void OnComm();
@@ -88,8 +107,14 @@ signals:
     void deviceLost(int port, const QString &device, const QString &reason);
 
 private:
+    void openSocket(const NetworkDevice &address);
+    void startSession(QIODevice *device, int port, const QString &deviceName);
+    void onConnected();
+    void onSocketError(QAbstractSocket::SocketError error);
+    void failConnecting();
     void onReadyRead();
     void onErrorOccurred(QSerialPort::SerialPortError error);
+    void markLost();
     void dropLostDevice();
     void onLineQuiet();
     void countReceived();
@@ -98,9 +123,19 @@ private:
     void closePort(QSerialPort::Directions discard);
     // Why the port's default device, which nobody chose, is no serial port.
     QString deadDefault(int port, const QString &device) const;
+    void awaitFarEndClosing(const QDeadlineTimer &deadline);
+    int deviceHandle() const;
 
     QSerialPort m_port;
+    QTcpSocket m_socket;
+    // One of the two while the port is open, else null.
+    QIODevice *m_device = nullptr;
     QTimer m_quiet;
+    QTimer m_connectTimeout;
+    // The network device has not answered yet.
+    bool m_connecting = false;
+    // Why connecting failed, for the failure handled on the next turn.
+    QString m_connectError;
     int m_commPort = 1;
     bool m_dtrEnable = false;
     int m_rThreshold = kNotifyThreshold;

@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QString>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -37,54 +39,94 @@ inline QString debianTool(const QString &name)
     return QStandardPaths::findExecutable(name, {"/usr/bin", "/usr/sbin", "/bin", "/sbin"});
 }
 
-// ser2net beside the supply and socat ends on the operator's side, set up as
-// the README shows. Everything stops when it goes.
-class SupplyOverNetwork
+// The real ser2net handing a device to the network on a loopback port, set up
+// as the README shows. The port stays the same across restarts.
+class Ser2net
 {
 public:
-    ~SupplyOverNetwork()
-    {
-        for (auto &process : m_processes)
-            process->terminate(), process->waitForFinished(3000);
-    }
+    ~Ser2net() { stop(); }
 
-    // ser2net serves `device` on a free port with these connection options
-    // (YAML); false if ser2net or socat is missing.
-    bool start(const QString &device, const QString &options)
+    // Starts it in front of `device` with these connection options (YAML)
+    // and waits until it accepts; false if it is not installed or did not
+    // come up within five seconds.
+    bool start(const QString &device, const QString &options = "kickolduser: true")
     {
+        stop();
         QFile config(m_dir.filePath("ser2net.yaml"));
-        if (debianTool("socat").isEmpty() || !config.open(QIODevice::WriteOnly))
+        if (m_port == 0 || debianTool("ser2net").isEmpty() || !config.open(QIODevice::WriteOnly))
             return false;
         config.write(QString("%YAML 1.1\n---\nconnection: &supply\n  accepter: tcp,127.0.0.1,%1\n"
                              "  connector: serialdev,%2,1200n81,local\n  options:\n    %3\n")
                          .arg(QString::number(m_port), device, options)
                          .toUtf8());
         config.close();
-        return run(debianTool("ser2net"),
-                   {"-n", "-u", "-P", m_dir.filePath("pid"), "-c", config.fileName()});
+        m_process.start(debianTool("ser2net"),
+                        {"-n", "-u", "-P", m_dir.filePath("pid"), "-c", config.fileName()});
+        const auto accepting = [this] {
+            QTcpSocket probe;
+            probe.connectToHost("127.0.0.1", m_port);
+            return probe.waitForConnected(100);
+        };
+        return m_process.waitForStarted(5000) && QTest::qWaitFor(accepting, 5000);
     }
 
-    // A pseudo-terminal carrying one connection, retrying while ser2net
-    // starts to listen; empty if it never came. With `waitForReader` socat connects only once
-    // somebody opens it.
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        signal(SIGCONT); // a stopped process would not see the request
+        m_process.terminate();
+        if (!m_process.waitForFinished(3000))
+            m_process.kill();
+        m_process.waitForFinished(1000);
+    }
+
+    void signal(int sig)
+    {
+        // Never 0, which would signal the whole process group.
+        if (m_process.processId() > 0)
+            ::kill(pid_t(m_process.processId()), sig);
+    }
+    quint16 port() const { return m_port; }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    quint16 m_port = freeLoopbackPort();
+};
+
+// ser2net beside the supply and socat ends on the operator's side, for
+// programs that open only serial devices. Everything stops when it goes.
+class SupplyOverNetwork
+{
+public:
+    ~SupplyOverNetwork()
+    {
+        for (auto &process : m_ends)
+            process->terminate(), process->waitForFinished(3000);
+    }
+
+    // False if ser2net or socat is missing.
+    bool start(const QString &device, const QString &options)
+    {
+        return !debianTool("socat").isEmpty() && m_server.start(device, options);
+    }
+
+    // A pseudo-terminal carrying one connection; empty if it never came.
+    // With `waitForReader` socat connects only once somebody opens it.
     QString end(const QString &name, bool waitForReader = false)
     {
         const QString link = m_dir.filePath(name);
-        run(debianTool("socat"),
+        m_ends.push_back(std::make_unique<QProcess>());
+        m_ends.back()->start(
+            debianTool("socat"),
             {QString("pty,link=%1,raw,echo=0").arg(link) + (waitForReader ? ",wait-slave" : ""),
-             QString("tcp:127.0.0.1:%1,retry=50,interval=0.1").arg(m_port)});
+             QString("tcp:127.0.0.1:%1").arg(m_server.port())});
         return QTest::qWaitFor([&] { return QFileInfo::exists(link); }, 5000) ? link : QString();
     }
 
 private:
-    bool run(const QString &program, const QStringList &arguments)
-    {
-        m_processes.push_back(std::make_unique<QProcess>());
-        m_processes.back()->start(program, arguments);
-        return m_processes.back()->waitForStarted();
-    }
-
     QTemporaryDir m_dir;
-    quint16 m_port = freeLoopbackPort();
-    std::vector<std::unique_ptr<QProcess>> m_processes;
+    Ser2net m_server;
+    std::vector<std::unique_ptr<QProcess>> m_ends;
 };

@@ -1,0 +1,307 @@
+// SPDX-License-Identifier: MIT
+// The network device, socket://HOST:PORT: its addresses; the real window
+// against korvale-sim behind the real ser2net (readings, keys, a stall, the
+// far end closing, a refusal, picking again); a connection that hangs; and
+// many connections made and dropped, with the channel's bounds on a socket.
+#include "app/form1.h"
+#include "app/portnotice.h"
+#include "panel/frontpanel.h"
+#include "nettools.h"
+#include "serial/networkdevice.h"
+#include "simsupply.h"
+
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QtTest>
+
+namespace {
+
+QString deviceAt(quint16 port)
+{
+    return QStringLiteral("socket://127.0.0.1:%1").arg(port);
+}
+
+QByteArray numbered(int sequence)
+{
+    return QByteArray("\xEB\x90", 2) + char(sequence >> 8) + char(sequence & 0xFF);
+}
+
+// Milliseconds this thread has waited for a processor to run on. The time
+// between two ticks of a timer less this is the time the thread itself was
+// busy or asleep, however loaded the machine.
+qint64 runQueueMs()
+{
+    QFile stat("/proc/thread-self/schedstat");
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    return stat.readAll().split(' ').value(1).toLongLong() / 1000000;
+}
+
+} // namespace
+
+class TestNetwork : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void addresses_data();
+    void addresses();
+    void throughSer2net();
+    void hangingConnection();
+    void connectAndDrop();
+
+private:
+    QLabel *label(int n) { return m_form->panel()->label(n); }
+    QString notice() { return m_form->findChild<PortNotice *>()->notice()->text(); }
+    // True once `count` frames have been shown since the call.
+    bool readingsShown(int count)
+    {
+        m_readings = 0;
+        return QTest::qWaitFor([&] { return m_readings >= count; }, 1000 + 500 * count);
+    }
+
+    SimSupply m_supply;
+    Ser2net m_ser2net;
+    std::unique_ptr<Form1> m_form;
+    int m_readings = 0;
+};
+
+void TestNetwork::initTestCase()
+{
+    m_form = std::make_unique<Form1>();
+    m_form->show();
+    // Every picture drawn once, the link-lost one too, so that what the event
+    // thread does later is the connections' doing, not the first drawing's.
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    m_form->Watchdog.LinkLost = 1;
+    m_form->Timer1_Timer();
+    QTest::qWait(50);
+    m_form->Watchdog.reset();
+    // Runs after the window's own handler. Label4 ("12", the voltage
+    // setting) is blanked after each frame shown, so each one counts.
+    connect(&m_form->channel(), &SerialChannel::OnComm, this, [this] {
+        if (label(4)->text() != QStringLiteral("12"))
+            return;
+        ++m_readings;
+        label(4)->setText(QStringLiteral("--"));
+    });
+}
+
+void TestNetwork::addresses_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QString>("parsed"); // host and port, or a part of the error
+
+    QTest::newRow("name") << "socket://supplyhost:3000"
+                          << "supplyhost 3000";
+    QTest::newRow("IPv6 in brackets") << "socket://[fe80::1]:65535"
+                                      << "fe80::1 65535";
+    QTest::newRow("IPv6 bare") << "socket://fe80::1:3000"
+                               << "needs brackets";
+    QTest::newRow("no port") << "socket://supplyhost"
+                             << "no port";
+    QTest::newRow("empty port") << "socket://supplyhost:"
+                                << "not ''";
+    QTest::newRow("port 0") << "socket://supplyhost:0"
+                            << "not '0'";
+    QTest::newRow("port 65536") << "socket://supplyhost:65536"
+                                << "not '65536'";
+    QTest::newRow("no host") << "socket://:3000"
+                             << "no host";
+    QTest::newRow("a path after") << "socket://supplyhost:3000/x"
+                                  << "not '3000/x'";
+}
+
+void TestNetwork::addresses()
+{
+    QFETCH(QString, device);
+    QFETCH(QString, parsed);
+    QVERIFY(isNetworkDevice(device) && !isNetworkDevice("/dev/socket://x:1"));
+    const NetworkDevice address = parseNetworkDevice(device);
+    if (address.error.isEmpty()) {
+        QCOMPARE(address.host + ' ' + QString::number(address.port), parsed);
+        return;
+    }
+    QVERIFY2(address.error.contains(parsed) && address.error.contains("socket://HOST:PORT"),
+             qPrintable(address.error));
+
+    // It fails the opening at once, with the same reason.
+    SerialChannel channel;
+    QSignalSpy failed(&channel, &SerialChannel::openFailed);
+    channel.setDevicePath(device);
+    channel.setPortOpen(true);
+    QVERIFY(!channel.PortOpen());
+    QCOMPARE(failed.value(0).value(2).toString(), address.error);
+}
+
+void TestNetwork::throughSer2net()
+{
+    QVERIFY(m_supply.start({"--period", "250"}));
+    QVERIFY2(m_ser2net.start(m_supply.link()), "ser2net is needed; scripts/install-deps has it");
+    qputenv("KORVALE_COMM1", deviceAt(m_ser2net.port()).toLatin1());
+    SerialChannel &channel = m_form->channel();
+    QSignalSpy lost(&channel, &SerialChannel::deviceLost);
+    QSignalSpy failed(&channel, &SerialChannel::openFailed);
+
+    // Readings shown, and a key travels back: I/O turns the output on,
+    // current-limited.
+    m_form->comm1()->trigger();
+    QVERIFY(channel.PortOpen());
+    QVERIFY(readingsShown(3));
+    QTest::mouseClick(m_form->panel()->command(10), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(label(1)->text(), QStringLiteral("10.00"), 3000);
+    QCOMPARE(label(2)->text(), QStringLiteral("1.000"));
+
+    // A stall: the link is lost but the port stays open, and the readings
+    // follow again once the network does.
+    m_ser2net.signal(SIGSTOP);
+    QTRY_COMPARE_WITH_TIMEOUT(m_form->Watchdog.LinkLost, 1, 4000);
+    m_ser2net.signal(SIGCONT);
+    QVERIFY(readingsShown(2));
+    QVERIFY(channel.PortOpen() && lost.isEmpty());
+
+    // korvale-cli takes the line, in the middle of a frame as nearly always
+    // with frames back to back: the window's port is closed, said once, the
+    // link picture blinks. Picked again, it connects again, and shows the
+    // output that the tool's I/O turned off.
+    QProcess cli;
+    cli.start(KORVALE_CLI_EXECUTABLE,
+              {"--device", qEnvironmentVariable("KORVALE_COMM1"), "press", "I/O"});
+    QVERIFY(cli.waitForFinished(10000) && cli.exitCode() == 0);
+    QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 3000);
+    QVERIFY(!channel.PortOpen());
+    QVERIFY2(notice().contains("connection ended"), qPrintable(notice()));
+    QTRY_COMPARE_WITH_TIMEOUT(m_form->Watchdog.LinkLost, 1, 4000);
+    QCOMPARE(lost.size(), 1);
+    m_form->comm1()->trigger();
+    QVERIFY(readingsShown(1));
+    QTRY_COMPARE_WITH_TIMEOUT(label(1)->text(), QStringLiteral("00.00"), 2000);
+
+    // ser2net ends: the connection with it. Picked then, it is refused at
+    // once, saying so; picked once ser2net is back, it reads again.
+    m_ser2net.stop();
+    QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 2, 3000);
+    m_form->comm1()->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, 1000);
+    QVERIFY(!channel.PortOpen());
+    QVERIFY2(notice().contains("connection refused"), qPrintable(notice()));
+    QVERIFY(m_ser2net.start(m_supply.link()));
+    m_form->comm1()->trigger();
+    QVERIFY(readingsShown(2));
+    QCOMPARE(lost.size() + failed.size(), 3);
+    channel.setPortOpen(false);
+}
+
+void TestNetwork::hangingConnection()
+{
+    // The window keeps its event thread while a connection hangs, keys pressed
+    // meanwhile queue, and the attempt ends on its time limit, saying why.
+    // A listener that accepts nothing: once its backlog is full, the kernel
+    // drops every further attempt unanswered, as from a host switched off.
+    QTcpServer hole;
+    hole.setListenBacklogSize(0);
+    QVERIFY(hole.listen(QHostAddress::LocalHost));
+    hole.pauseAccepting();
+    QTcpSocket fill[3];
+    for (QTcpSocket &socket : fill)
+        socket.connectToHost(QHostAddress::LocalHost, hole.serverPort());
+    qputenv("KORVALE_COMM1", deviceAt(hole.serverPort()).toLatin1());
+    SerialChannel &channel = m_form->channel();
+    QSignalSpy failed(&channel, &SerialChannel::openFailed);
+    QEventLoop loop;
+    connect(&channel, &SerialChannel::openFailed, &loop, &QEventLoop::quit);
+    QTimer::singleShot(SerialChannel::kConnectTimeoutMs + 3000, &loop, &QEventLoop::quit);
+    QElapsedTimer sinceTick;
+    qint64 queued = runQueueMs();
+    qint64 longestPause = 0;
+    qint64 longestGap = 0;
+    QTimer ticks;
+    ticks.setInterval(10);
+    connect(&ticks, &QTimer::timeout, &loop, [&] {
+        const qint64 gap = sinceTick.restart();
+        const qint64 queuedBefore = std::exchange(queued, runQueueMs());
+        longestGap = std::max(longestGap, gap);
+        longestPause = std::max(longestPause, gap - (queued - queuedBefore));
+    });
+
+    sinceTick.start();
+    ticks.start();
+    m_form->comm1()->trigger();
+    QVERIFY(channel.PortOpen() && channel.Output(numbered(1)));
+    loop.exec();
+    qInfo("longest pause of the event thread while connecting: %lld ms, %lld ms with the time "
+          "it waited for a processor",
+          longestPause, longestGap);
+    QCOMPARE(failed.size(), 1);
+    QVERIFY2(notice().contains("timed out"), qPrintable(notice()));
+    QVERIFY(!channel.PortOpen());
+    QVERIFY2(longestPause < 50, "the event thread stalled while connecting");
+}
+
+void TestNetwork::connectAndDrop()
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    SerialChannel channel;
+    channel.setDevicePath(deviceAt(server.serverPort()));
+    QSignalSpy lost(&channel, &SerialChannel::deviceLost);
+    QList<qsizetype> takes;
+    connect(&channel, &SerialChannel::OnComm, this, [&] { takes << channel.Input().size(); });
+    // Opens the channel, writes `early` while it connects, and plays the far
+    // end of the connection.
+    std::unique_ptr<QTcpSocket> peer;
+    const auto connectPeer = [&](const QByteArray &early) {
+        channel.setPortOpen(true);
+        if (!channel.Output(early))
+            return false;
+        if (QTest::qWaitFor([&] { return server.hasPendingConnections(); }, 2000))
+            peer.reset(server.nextPendingConnection());
+        return peer != nullptr;
+    };
+
+    // Counted byte by byte as on a serial line, whatever the lumps, and held
+    // to the same bounds.
+    QVERIFY(connectPeer({}));
+    peer->write(QByteArray(75, '\x5a'));
+    QTRY_COMPARE(takes, (QList<qsizetype>{30, 30, 15}));
+    channel.blockSignals(true);
+    const QByteArray sent(3000, '\x33');
+    peer->write(sent);
+    QTRY_COMPARE(channel.InBufferCount(), SerialChannel::kReceiveQueue);
+    QByteArray taken;
+    while (QTest::qWaitFor([&] { return channel.InBufferCount() > 0; }, 500))
+        taken += channel.Input();
+    QCOMPARE(taken, sent);
+    QByteArray accepted;
+    for (int i = 0; i < 200; ++i)
+        if (channel.Output(numbered(i)))
+            accepted += numbered(i);
+    QCOMPARE(accepted.size(), SerialChannel::kTransmitQueue);
+    // Closing after a drain cuts nothing off.
+    QVERIFY(channel.drainAndClose(500));
+    QTRY_COMPARE(peer->bytesAvailable(), accepted.size());
+    QCOMPARE(peer->readAll(), accepted);
+    channel.blockSignals(false);
+    peer.reset();
+
+    // Made and dropped by the far end, over and over: what was written while
+    // connecting arrives, each drop is told once, no descriptor is kept.
+    const qsizetype fdsBefore = QDir("/proc/self/fd").entryList(QDir::System).size();
+    for (int i = 0; i < 100; ++i) {
+        QVERIFY(connectPeer(numbered(i)));
+        QTRY_COMPARE(peer->bytesAvailable(), 4);
+        QCOMPARE(peer->readAll(), numbered(i));
+        // Some cycles drop in the middle of a frame.
+        peer->write(QByteArray(i % 40, '\x5a'));
+        peer->flush();
+        peer.reset();
+        QTRY_COMPARE(lost.size(), i + 1);
+        QVERIFY(!channel.PortOpen());
+    }
+    QCOMPARE(QDir("/proc/self/fd").entryList(QDir::System).size(), fdsBefore);
+}
+
+QTEST_MAIN(TestNetwork)
+#include "tst_network.moc"
