@@ -123,6 +123,7 @@ private slots:
     void noRowAcrossAGap();
     void prometheusScrapesIt();
     void operatorAndLoggerShareOneLine();
+    void ridesOutSer2netRestarts();
 
 private:
     SimSupply m_supply;
@@ -270,17 +271,17 @@ void TestLogger::prometheusScrapesIt()
 void TestLogger::operatorAndLoggerShareOneLine()
 {
     QVERIFY(m_supply.start({"--period", "250"}));
-    SupplyOverNetwork network;
-    QVERIFY2(network.start(m_supply.link(), "max-connections: 2"),
-             "scripts/install-deps installs ser2net, socat");
-    // The logger's end connects only once the logger holds it, so that no
-    // frame passes before anybody logs.
-    Logger logger({"--device", network.end("log", true), "watch", "--reconnect"});
+    Ser2net server;
+    QVERIFY2(server.start(m_supply.link(), "max-connections: 2"),
+             "scripts/install-deps installs ser2net");
+    // ser2net opens the line with the first connection, so no frame passes
+    // before somebody logs.
+    const QString line = QString("socket://127.0.0.1:%1").arg(server.port());
+    Logger logger({"--device", line, "watch", "--reconnect"});
     QTRY_VERIFY(logger.rows().size() >= 2);
-    // The operator's end, where the panel would be: a press reaches the supply.
-    QCOMPARE(QProcess::execute(KORVALE_CLI_EXECUTABLE,
-                               {"--device", network.end("panel"), "press", "I/O"}),
-             0);
+    // The second connection, where the panel would be: a press reaches the
+    // supply.
+    QCOMPARE(QProcess::execute(KORVALE_CLI_EXECUTABLE, {"--device", line, "press", "I/O"}), 0);
     QTRY_VERIFY_WITH_TIMEOUT(logger.summary().endsWith('o'), 3000);
     const qsizetype pressed = logger.rows().size();
     QTRY_VERIFY(logger.rows().size() >= pressed + 4);
@@ -296,6 +297,26 @@ void TestLogger::operatorAndLoggerShareOneLine()
     QCOMPARE(logger.summary().section('L', 0, 0), QString("ro"));
     QVERIFY2(logger.rows().size() == expected || logger.rows().size() == expected - 1,
              qPrintable(sent));
+}
+
+void TestLogger::ridesOutSer2netRestarts()
+{
+    // The supply's computer restarting ser2net ends the connection: a loss
+    // and a return each time, and never a row made across the gap.
+    QVERIFY(m_supply.start({"--period", "250"}));
+    Ser2net server;
+    QVERIFY(server.start(m_supply.link()));
+    Logger logger({"--device", QString("socket://127.0.0.1:%1").arg(server.port()), "watch",
+                   "--reconnect"});
+    for (int i = 0; i < 3; ++i) {
+        const qsizetype rows = logger.rows().size();
+        QTRY_VERIFY_WITH_TIMEOUT(logger.rows().size() >= rows + 2, 5000);
+        server.stop();
+        QTRY_COMPARE(logger.summary().count('L'), i + 1);
+        QVERIFY(server.start(m_supply.link()));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(logger.summary(), QString("rLBrLBrLBr"), 5000);
+    QCOMPARE(logger.stop(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestLogger)
