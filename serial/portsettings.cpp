@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "serial/portsettings.h"
 
+#include "serial/networkdevice.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -9,7 +11,6 @@
 #include <QSettings>
 #include <QStringDecoder>
 #include <QTemporaryFile>
-#include <QUrl>
 
 #include <cstdio>
 #include <optional>
@@ -161,18 +162,8 @@ QString deviceProblem(const QString &device)
         if (c.category() == QChar::Other_Control)
             return QStringLiteral("a device name has no control characters");
     }
-    const QLatin1String scheme("socket://");
-    if (device.startsWith(scheme)) {
-        // QUrl knows IPv6 brackets and host names; the rest is checked here.
-        const QUrl url(device, QUrl::StrictMode);
-        const QString rest = device.mid(scheme.size());
-        if (!url.isValid() || url.host().isEmpty() || !url.userInfo().isEmpty() || url.hasQuery() ||
-            url.hasFragment() || !url.path().isEmpty() || !rest.contains(u':'))
-            return QStringLiteral("a network device is socket://HOST:PORT");
-        if (url.port() < 1)
-            return QStringLiteral("the network port is a number from 1 to 65535");
-        return {};
-    }
+    if (isNetworkDevice(device))
+        return parseNetworkDevice(device).error;
     if (!device.startsWith(u'/'))
         return QStringLiteral("neither a path starting with / nor socket://HOST:PORT");
     return {};

@@ -2,16 +2,12 @@
 #pragma once
 
 #include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QString>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <memory>
-#include <vector>
 
 #include <arpa/inet.h>
 #include <csignal>
@@ -93,40 +89,4 @@ private:
     QTemporaryDir m_dir;
     QProcess m_process;
     quint16 m_port = freeLoopbackPort();
-};
-
-// ser2net beside the supply and socat ends on the operator's side, for
-// programs that open only serial devices. Everything stops when it goes.
-class SupplyOverNetwork
-{
-public:
-    ~SupplyOverNetwork()
-    {
-        for (auto &process : m_ends)
-            process->terminate(), process->waitForFinished(3000);
-    }
-
-    // False if ser2net or socat is missing.
-    bool start(const QString &device, const QString &options)
-    {
-        return !debianTool("socat").isEmpty() && m_server.start(device, options);
-    }
-
-    // A pseudo-terminal carrying one connection; empty if it never came.
-    // With `waitForReader` socat connects only once somebody opens it.
-    QString end(const QString &name, bool waitForReader = false)
-    {
-        const QString link = m_dir.filePath(name);
-        m_ends.push_back(std::make_unique<QProcess>());
-        m_ends.back()->start(
-            debianTool("socat"),
-            {QString("pty,link=%1,raw,echo=0").arg(link) + (waitForReader ? ",wait-slave" : ""),
-             QString("tcp:127.0.0.1:%1").arg(m_server.port())});
-        return QTest::qWaitFor([&] { return QFileInfo::exists(link); }, 5000) ? link : QString();
-    }
-
-private:
-    QTemporaryDir m_dir;
-    Ser2net m_server;
-    std::vector<std::unique_ptr<QProcess>> m_ends;
 };

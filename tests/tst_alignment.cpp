@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Frames found from their content, in the real window on a real pty: a stream
 // with no gaps, handed on in the lumps of real links, opened at any phase and
-// with lost bytes, and across the real ser2net and socat. Every frame carries
-// its number, so each one shown is counted.
+// with lost bytes. Every frame carries its number, so each one shown is
+// counted. (The real ser2net is in the network device's test.)
 #include "app/form1.h"
-#include "nettools.h"
 #include "panel/frontpanel.h"
 #include "simsupply.h"
 
@@ -25,7 +24,6 @@ private slots:
     void initTestCase();
     void everyWholeFrameShown_data();
     void everyWholeFrameShown();
-    void acrossTheNetwork();
 
 private:
     QLabel *label(int n) { return m_form->panel()->label(n); }
@@ -154,24 +152,6 @@ void TestAlignment::everyWholeFrameShown()
             checkNoneMissed(dropEvery);
     }
     qInfo("longest wait from a pick to its first reading: %lld ms", m_worstFirstMs);
-    m_form->channel().setPortOpen(false);
-}
-
-void TestAlignment::acrossTheNetwork()
-{
-    QVERIFY(m_supply.start({"--period", QString::number(kFrameMs), "--numbered"}));
-    SupplyOverNetwork network;
-    QVERIFY2(network.start(m_supply.link(), "kickolduser: true"),
-             "ser2net and socat are needed; scripts/install-deps installs both");
-    const QString local = network.end("supply-net");
-
-    qputenv("KORVALE_COMM1", local.toLocal8Bit());
-    pickAndRead(3, 3000);
-    checkNoneMissed(0);
-    // A key press travels back: I/O turns the output on, current-limited.
-    QTest::mouseClick(m_form->panel()->command(10), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(label(2)->text(), QStringLiteral("1.000"), 3000);
-
     m_form->channel().setPortOpen(false);
 }
 

@@ -306,8 +306,8 @@ void TestLogger::ridesOutSer2netRestarts()
     QVERIFY(m_supply.start({"--period", "250"}));
     Ser2net server;
     QVERIFY(server.start(m_supply.link()));
-    Logger logger({"--device", QString("socket://127.0.0.1:%1").arg(server.port()), "watch",
-                   "--reconnect"});
+    Logger logger(
+        {"--device", QString("socket://127.0.0.1:%1").arg(server.port()), "watch", "--reconnect"});
     for (int i = 0; i < 3; ++i) {
         const qsizetype rows = logger.rows().size();
         QTRY_VERIFY_WITH_TIMEOUT(logger.rows().size() >= rows + 2, 5000);

@@ -132,17 +132,8 @@ void TestPorts::resolution_data()
                                    << ttyS0 << Origin::Default << "comm1=ttyUSB0: neither";
     QTest::newRow("list") << QByteArray() << QByteArray("[ports]\ncomm1=/dev/a,/dev/b\n") << ttyS0
                           << Origin::Default << "list";
-    QTest::newRow("socket without port")
-        << QByteArray() << QByteArray("[ports]\ncomm1=socket://bench\n") << ttyS0 << Origin::Default
-        << "socket://HOST:PORT";
     QTest::newRow("socket port 0") << QByteArray() << QByteArray("[ports]\ncomm1=socket://b:0\n")
                                    << ttyS0 << Origin::Default << "1 to 65535";
-    QTest::newRow("socket port 65536")
-        << QByteArray() << QByteArray("[ports]\ncomm1=socket://b:65536\n") << ttyS0
-        << Origin::Default << "socket://HOST:PORT";
-    QTest::newRow("socket with a path")
-        << QByteArray() << QByteArray("[ports]\ncomm1=socket://b:1/x\n") << ttyS0 << Origin::Default
-        << "socket://HOST:PORT";
 }
 
 void TestPorts::resolution()
