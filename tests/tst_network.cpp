@@ -158,11 +158,10 @@ void TestNetwork::throughSer2net()
 
     // korvale-cli takes the line, in the middle of a frame as nearly always
     // with frames back to back: the window's port is closed, said once, the
-    // link picture blinks. Picked again, it connects again, and shows the
-    // output that the tool's I/O turned off.
+    // link picture blinks. Picked again, it connects again and reads.
     QProcess cli;
     cli.start(KORVALE_CLI_EXECUTABLE,
-              {"--device", qEnvironmentVariable("KORVALE_COMM1"), "press", "I/O"});
+              {"--device", qEnvironmentVariable("KORVALE_COMM1"), "watch", "--count", "1"});
     QVERIFY(cli.waitForFinished(10000) && cli.exitCode() == 0);
     QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 3000);
     QVERIFY(!channel.PortOpen());
@@ -171,7 +170,6 @@ void TestNetwork::throughSer2net()
     QCOMPARE(lost.size(), 1);
     m_form->comm1()->trigger();
     QVERIFY(readingsShown(1));
-    QTRY_COMPARE_WITH_TIMEOUT(label(1)->text(), QStringLiteral("00.00"), 2000);
 
     // ser2net ends: the connection with it. Picked then, it is refused at
     // once, saying so; picked once ser2net is back, it reads again.
