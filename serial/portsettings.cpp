@@ -90,7 +90,7 @@ template <typename Use> std::optional<QByteArray> throughCopy(const QByteArray &
 QString filePath()
 {
     QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    // The base directory specification ignores a relative value.
+    // XDG's base directory rules ignore a relative value.
     if (base.isEmpty() || QDir::isRelativePath(base))
         base = QDir::homePath() + QStringLiteral("/.config");
     return base + QStringLiteral("/korvale/korvale.conf");
