@@ -59,15 +59,6 @@ QString SerialChannel::devicePath(int port)
     return PortSettings::resolveForOpening(port).device;
 }
 
-QString SerialChannel::deadDefault(int port, const QString &device) const
-{
-    // Only a name nobody chose: a device the user assigned is opened as asked.
-    if (!m_explicitDevice.isEmpty() ||
-        PortSettings::resolve(port).origin != PortSettings::Origin::Default)
-        return {};
-    return PortSettings::missingUart(device);
-}
-
 void SerialChannel::setCommPort(int port)
 {
     m_commPort = port;
@@ -95,10 +86,18 @@ void SerialChannel::setPortOpen(bool open)
         return;
 
     const int port = m_commPort;
-    const QString device = m_explicitDevice.isEmpty() ? devicePath(port) : m_explicitDevice;
-    if (const QString dead = deadDefault(port, device); !dead.isEmpty()) {
-        emit openFailed(port, device, dead);
-        return;
+    // Resolved once per opening, so the settings file is read once.
+    const bool named = !m_explicitDevice.isEmpty();
+    const PortSettings::Resolved resolved =
+        named ? PortSettings::Resolved{m_explicitDevice, PortSettings::Origin::Default, {}}
+              : PortSettings::resolveForOpening(port);
+    const QString device = resolved.device;
+    // Only a name nobody chose: a device the user assigned is opened as asked.
+    if (!named && resolved.origin == PortSettings::Origin::Default) {
+        if (const QString dead = PortSettings::missingUart(device); !dead.isEmpty()) {
+            emit openFailed(port, device, dead);
+            return;
+        }
     }
 
     if (isNetworkDevice(device)) {

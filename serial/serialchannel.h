@@ -121,8 +121,6 @@ private:
     void raiseOnComm();
     void recheckThreshold();
     void closePort(QSerialPort::Directions discard);
-    // Why the port's default device, which nobody chose, is no serial port.
-    QString deadDefault(int port, const QString &device) const;
     void awaitFarEndClosing(const QDeadlineTimer &deadline);
     int deviceHandle() const;
 
