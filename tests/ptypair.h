@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 // A pseudo-terminal pair standing in for the supply: the code under test opens
@@ -57,6 +58,19 @@ public:
         return out;
     }
     QByteArray readFor(int ms) { return readExactly(-1, ms); }
+
+    // True once the program on the slave end has read all that was played:
+    // the slave end kept here shares its queue. Polled without the event
+    // loop, so that no event of the test delays the caller's next step.
+    bool playedBytesTaken(int timeoutMs = 2000) const
+    {
+        for (QDeadlineTimer deadline(timeoutMs); !deadline.hasExpired(); ::usleep(500)) {
+            int waiting = -1;
+            if (::ioctl(m_slave, FIONREAD, &waiting) == 0 && waiting == 0)
+                return true;
+        }
+        return false;
+    }
 
     // The supply goes away (cable or adapter pulled).
     void closeMaster()
