@@ -124,8 +124,9 @@ private:
     void awaitFarEndClosing(const QDeadlineTimer &deadline);
     int deviceHandle() const;
 
-    QSerialPort m_port;
-    QTcpSocket m_socket;
+    // Children, so that a test can play the errors a real adapter reports.
+    QSerialPort m_port{this};
+    QTcpSocket m_socket{this};
     // One of the two while the port is open, else null.
     QIODevice *m_device = nullptr;
     QTimer m_quiet;
