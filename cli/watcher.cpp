@@ -12,15 +12,6 @@
 #include <cerrno>
 #include <cstring>
 
-namespace {
-
-const QString kWentAway =
-    QStringLiteral("the device went away (unplugged, switched off or its other end closed)");
-const QString kConnectionEnded =
-    QStringLiteral("the far end closed it or restarted, or another client took the line");
-
-} // namespace
-
 Watcher::Watcher(SerialChannel &channel, const Invocation &invocation, RecordWriter &writer,
                  Metrics *metrics)
     : m_channel(channel), m_invocation(invocation), m_writer(writer), m_metrics(metrics)
@@ -137,11 +128,9 @@ void Watcher::onTick()
 
 void Watcher::onDeviceLost(const QString &device)
 {
-    const bool network = isNetworkDevice(device);
+    const QString reason = SerialChannel::lossReason(isNetworkDevice(device));
     if (!m_invocation.watch.reconnect) {
-        tell((network ? QStringLiteral("the connection to %1 ended (%2).")
-                      : QStringLiteral("%1 went away (%2)."))
-                 .arg(portName(m_invocation, device), network ? kConnectionEnded : kWentAway));
+        tell(QStringLiteral("%1: %2.").arg(portName(m_invocation, device), reason));
         return finish(1);
     }
     // The line fell silent with the loss: a frame that had ended is whole.
@@ -150,7 +139,7 @@ void Watcher::onDeviceLost(const QString &device)
     m_stream.lineQuiet();
     printFrames();
     m_stream = korvale::StatusStream();
-    lose(portName(m_invocation, device), network ? kConnectionEnded : kWentAway);
+    lose(portName(m_invocation, device), reason);
 }
 
 void Watcher::onOpenFailed(const QString &device, const QString &reason)

@@ -41,9 +41,9 @@ SerialChannel::SerialChannel(QObject *parent) : QObject(parent)
         failConnecting();
     });
 
-    connect(&m_port, &QSerialPort::readyRead, this, &SerialChannel::onReadyRead);
+    connect(&m_port, &QSerialPort::readyRead, this, &SerialChannel::countReceived);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialChannel::onErrorOccurred);
-    connect(&m_socket, &QTcpSocket::readyRead, this, &SerialChannel::onReadyRead);
+    connect(&m_socket, &QTcpSocket::readyRead, this, &SerialChannel::countReceived);
     connect(&m_socket, &QTcpSocket::connected, this, &SerialChannel::onConnected);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &SerialChannel::onSocketError);
     connect(&m_socket, &QTcpSocket::disconnected, this, &SerialChannel::markLost);
@@ -345,11 +345,6 @@ void SerialChannel::pollLine()
         m_port.clearError();
 }
 
-void SerialChannel::onReadyRead()
-{
-    countReceived();
-}
-
 void SerialChannel::countReceived()
 {
     if (m_lost || !m_device)
@@ -428,10 +423,17 @@ void SerialChannel::dropLostDevice()
     // Qt's errorString() is no help here: a hung-up device reads as end of
     // file and the text is whatever errno held before.
     emit deviceLost(port, device,
-                    network ? QStringLiteral("the connection ended (the far end closed it or "
-                                             "restarted, or another client took the line); "
-                                             "pick the port again from COMMPORT to reconnect")
-                            : QStringLiteral("the device went away (unplugged, switched off or "
-                                             "its other end closed); reconnect it, then pick "
-                                             "the port again from COMMPORT"));
+                    lossReason(network) +
+                        (network ? QStringLiteral("; pick the port again from COMMPORT to "
+                                                  "reconnect")
+                                 : QStringLiteral("; reconnect it, then pick the port again from "
+                                                  "COMMPORT")));
+}
+
+QString SerialChannel::lossReason(bool network)
+{
+    return network ? QStringLiteral("the connection ended (the far end closed it or restarted, "
+                                    "or another client took the line)")
+                   : QStringLiteral("the device went away (unplugged, switched off or its other "
+                                    "end closed)");
 }

@@ -46,6 +46,9 @@ public:
     // Device of port 1 or 2: KORVALE_COMM1 / KORVALE_COMM2, else the user's
     // settings file, else /dev/ttyS0 and /dev/ttyS1 (see PortSettings).
     static QString devicePath(int port);
+    // Why a device stopped, without what to do about it, which depends on
+    // the program: the start of deviceLost()'s reason.
+    static QString lossReason(bool network);
 
     int CommPort() const { return m_commPort; }
     void setCommPort(int port);
@@ -112,7 +115,6 @@ private:
     void onConnected();
     void onSocketError(QAbstractSocket::SocketError error);
     void failConnecting();
-    void onReadyRead();
     void onErrorOccurred(QSerialPort::SerialPortError error);
     void markLost();
     void dropLostDevice();
