@@ -140,11 +140,12 @@ void PortChooser::refill()
     const QSignalBlocker quiet(m_list);
     m_list->clear();
     QStringList notes;
+    const auto assignments = portDevices();
     for (const SerialDevice &device : devices) {
         auto *item = new QTreeWidgetItem(
             m_list, {device.path, device.maker, device.product,
                      device.serialNumber.isEmpty() ? QStringLiteral("none") : device.serialNumber,
-                     assignedPorts(device)});
+                     assignedPorts(device, assignments)});
         item->setData(Device, Qt::UserRole, device.path);
         item->setToolTip(Device, device.kernelPath);
         if (!device.note.isEmpty())

@@ -54,13 +54,14 @@ void print(const QString &text)
 QJsonObject listing()
 {
     QJsonArray devices;
+    const auto assignments = portDevices();
     for (const SerialDevice &device : SystemDevices().devices()) {
         devices.append(QJsonObject{{QStringLiteral("device"), device.path},
                                    {QStringLiteral("kernel"), device.kernelPath},
                                    {QStringLiteral("maker"), device.maker},
                                    {QStringLiteral("product"), device.product},
                                    {QStringLiteral("serial"), device.serialNumber},
-                                   {QStringLiteral("assigned"), assignedPorts(device)},
+                                   {QStringLiteral("assigned"), assignedPorts(device, assignments)},
                                    {QStringLiteral("note"), device.note}});
     }
     QJsonObject ports;

@@ -91,18 +91,23 @@ QList<SerialDevice> presentDevices(QList<SerialDevice> found)
     return found;
 }
 
-QString assignedPorts(const SerialDevice &device)
+std::array<QString, 2> portDevices()
 {
-    QStringList ports;
+    return {PortSettings::resolve(1).device, PortSettings::resolve(2).device};
+}
+
+QString assignedPorts(const SerialDevice &device, const std::array<QString, 2> &ports)
+{
+    QStringList assigned;
     for (int port = 1; port <= 2; ++port) {
-        const QString resolved = PortSettings::resolve(port).device;
+        const QString &resolved = ports[std::size_t(port - 1)];
         const QString real = QFileInfo(resolved).canonicalFilePath();
         if (resolved == device.kernelPath ||
             (!device.byIdPath.isEmpty() && resolved == device.byIdPath) ||
             (!real.isEmpty() && real == device.kernelPath))
-            ports << QStringLiteral("comm%1").arg(port);
+            assigned << QStringLiteral("comm%1").arg(port);
     }
-    return ports.join(QStringLiteral(", "));
+    return assigned.join(QStringLiteral(", "));
 }
 
 QString noDeviceCauses()

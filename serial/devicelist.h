@@ -6,6 +6,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <array>
+
 // One serial device present on this computer, as the user knows it.
 struct SerialDevice
 {
@@ -29,9 +31,12 @@ struct SerialDevice
 // with a note saying why, instead of guessing.
 QList<SerialDevice> presentDevices(QList<SerialDevice> found);
 
-// "comm1", "comm1, comm2" or empty: the ports whose device, resolved as an
-// opening would, is this one.
-QString assignedPorts(const SerialDevice &device);
+// The devices of comm1 and comm2, resolved as an opening would.
+std::array<QString, 2> portDevices();
+
+// "comm1", "comm1, comm2" or empty: the ports whose device in `ports` (from
+// portDevices(), read once for a whole list) is this one.
+QString assignedPorts(const SerialDevice &device, const std::array<QString, 2> &ports);
 
 // What usually hides a device, for when none is found.
 QString noDeviceCauses();
