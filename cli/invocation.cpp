@@ -234,11 +234,14 @@ std::optional<QString> readPlotOptions(const Words &words, PlotOptions &plot)
             return QStringLiteral("--size is WIDTHxHEIGHT in pixels, from 400x300 to 10000x10000");
     }
     for (auto [name, bound] : {std::pair{"--from", &plot.from}, std::pair{"--to", &plot.to}}) {
-        *bound = optionOf(words, name);
-        if (*bound && !parseTimeBound(**bound))
+        const std::optional<QString> text = optionOf(words, name);
+        if (!text)
+            continue;
+        *bound = parseTimeBound(*text);
+        if (!*bound)
             return QStringLiteral("%1 needs a time such as 14:05, 14:05:30 or "
                                   "2026-03-01T14:05:30, not '%2'")
-                .arg(QLatin1String(name), **bound);
+                .arg(QLatin1String(name), *text);
     }
     plot.readOnly = words.options.count(QStringLiteral("--read-only")) > 0;
     return std::nullopt;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "cli/logreader.h"
 #include "cli/portscommand.h"
 #include "protocol/commandframe.h"
 
@@ -41,8 +42,8 @@ struct PlotOptions
     QString title;
     int width = 1200;
     int height = 800;
-    std::optional<QString> from; // checked here, resolved against the log
-    std::optional<QString> to;
+    std::optional<TimeBound> from; // resolved against the log
+    std::optional<TimeBound> to;
     bool readOnly = false; // read and parse only, for measuring the floor
 };
 

@@ -54,9 +54,9 @@ int plotLog(const PlotOptions &options)
         if (taken++ == 0) {
             // A time of day is taken on the day of the log's first record.
             if (options.from)
-                from = parseTimeBound(*options.from)->resolve(record);
+                from = options.from->resolve(record);
             if (options.to)
-                to = parseTimeBound(*options.to)->resolve(record);
+                to = options.to->resolve(record);
         }
         if ((from && record.timeMs < *from) || (to && record.timeMs > *to))
             continue;
