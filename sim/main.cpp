@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <optional>
 #include <poll.h>
@@ -72,6 +73,13 @@ public:
         if (!options.linkPath.empty())
             m_link.emplace(options.linkPath);
     }
+    ~Simulator()
+    {
+        if (m_commandLog)
+            std::fclose(m_commandLog);
+    }
+    Simulator(const Simulator &) = delete;
+    Simulator &operator=(const Simulator &) = delete;
 
     int run();
 
@@ -84,6 +92,8 @@ private:
     void releaseLump(Clock::time_point now);
     void receive(Clock::time_point now);
     int pollTimeoutMs(Clock::time_point now) const;
+    bool openCommandLog();
+    void logCommand(const ReceivedCommand &command);
 
     Options m_options;
     SupplyModel m_model;
@@ -108,7 +118,31 @@ private:
     // For the summary at the end, so a reader can count what it missed.
     long long m_blocksSent = 0;
     long long m_bytesDiscarded = 0;
+    // So that a sender can prove what arrived, not only what it wrote.
+    long long m_commandsReceived = 0;
+    std::FILE *m_commandLog = nullptr;
 };
+
+bool Simulator::openCommandLog()
+{
+    if (m_options.commandLog.empty())
+        return true;
+    m_commandLog = std::fopen(m_options.commandLog.c_str(), "ae");
+    if (!m_commandLog)
+        std::fprintf(stderr, "korvale-sim: cannot open %s: %s\n", m_options.commandLog.c_str(),
+                     std::strerror(errno));
+    return m_commandLog != nullptr;
+}
+
+void Simulator::logCommand(const ReceivedCommand &command)
+{
+    ++m_commandsReceived;
+    if (!m_commandLog)
+        return;
+    // Written out at once: a reader counts lines while the simulator runs.
+    std::fprintf(m_commandLog, "eb 90 %02x %02x\n", unsigned(command.kind), unsigned(command.data));
+    std::fflush(m_commandLog);
+}
 
 bool Simulator::openLine()
 {
@@ -226,8 +260,10 @@ void Simulator::receive(Clock::time_point now)
             return;
         }
         for (const ReceivedCommand &command :
-             m_reader.feed(std::span(buffer).first(std::size_t(n))))
+             m_reader.feed(std::span(buffer).first(std::size_t(n)))) {
+            logCommand(command);
             m_model.apply(command);
+        }
     }
 }
 
@@ -257,7 +293,7 @@ int Simulator::pollTimeoutMs(Clock::time_point now) const
 
 int Simulator::run()
 {
-    if (!openLine())
+    if (!openCommandLog() || !openLine())
         return 1;
     const Clock::time_point start = Clock::now();
     m_nextFrameAt = start;
@@ -298,8 +334,9 @@ int Simulator::run()
             continue;
         if (fds[0].revents != 0) {
             std::fprintf(stderr,
-                         "korvale-sim: sent %lld whole blocks, %lld bytes discarded unread\n",
-                         m_blocksSent, m_bytesDiscarded);
+                         "korvale-sim: sent %lld whole blocks, %lld bytes discarded unread, "
+                         "received %lld command frames\n",
+                         m_blocksSent, m_bytesDiscarded, m_commandsReceived);
             return 0;
         }
         if (count > 1 && fds[1].revents != 0) {

@@ -96,6 +96,11 @@ const std::vector<Valued> &valued()
              o.linkPath = v;
              return !v.empty();
          }},
+        {"--command-log", "a path",
+         [](Options &o, std::string_view v) {
+             o.commandLog = v;
+             return !v.empty();
+         }},
         {"--period", "milliseconds from 10 to 3600000", milliseconds(&Options::periodMs, 10)},
         {"--lumps", "one of none, jitter, usb, fifo, network",
          parsedInto(&Options::lumps, lumpKindNamed)},
@@ -191,6 +196,8 @@ until SIGINT or SIGTERM.
 Line:
   --link PATH          also make a symbolic link PATH to the serial end
                        (replaced if it exists, removed on exit)
+  --command-log PATH   append each command frame received to PATH, as a line
+                       of hex bytes ("eb 90 aa 0c"), written out at once
   --period MS          time from one status frame to the next (default 500)
   --no-pace            write each frame at once instead of one byte every
                        8.3 ms, as a 1200-baud line would (30 bytes: 250 ms)
@@ -258,8 +265,8 @@ Supply model (the simulator's own, not a claim about the real supply):
   on, the bit of the limiting mode is clear.
 
 On SIGINT or SIGTERM it says on standard error how many blocks (frames, or
-what a fault put in their place) went out whole, and how many bytes nobody
-read in time were discarded.
+what a fault put in their place) went out whole, how many bytes nobody read
+in time were discarded, and how many command frames it received.
 
 Exit status: 0 after SIGINT or SIGTERM, 1 when the pseudo-terminal or the
 link cannot be made, 2 for an invalid option.
