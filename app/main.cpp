@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/form1.h"
 #include "app/panelstyle.h"
+#include "serial/lingeringclose.h"
 
 #include <QApplication>
 
@@ -11,7 +12,14 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("org.korvale.Panel"));
     usePanelStyle();
 
-    Form1 form;
-    form.show();
-    return QApplication::exec();
+    int status = 0;
+    {
+        Form1 form;
+        form.show();
+        status = QApplication::exec();
+    }
+    // The window is gone; a network connection closed with it still passes
+    // on the last key pressed before the program ends.
+    LingeringClose::finishAll();
+    return status;
 }

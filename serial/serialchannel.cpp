@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "serial/serialchannel.h"
 
+#include "serial/lingeringclose.h"
 #include "serial/networkdevice.h"
 #include "serial/portsettings.h"
 
@@ -9,11 +10,9 @@
 #include <QThread>
 
 #include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <termios.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <utility>
 
 SerialChannel::SerialChannel(QObject *parent) : QObject(parent)
@@ -153,6 +152,9 @@ void SerialChannel::startSession(QIODevice *device, int port, const QString &dev
     m_rThreshold = kNotifyThreshold;
     m_openPort = port;
     m_openDevice = deviceName;
+    ++m_session;
+    m_wrote = false;
+    m_lineFreeAt = {};
 }
 
 void SerialChannel::openSocket(const NetworkDevice &address)
@@ -163,7 +165,16 @@ void SerialChannel::openSocket(const NetworkDevice &address)
     // Both the name lookup and the connection run in the background. A
     // failure may be reported before this returns; it is handled on the next
     // turn of the event loop either way.
-    m_socket.connectToHost(address.host, address.port);
+    LingeringClose *before = LingeringClose::lingering(m_openDevice);
+    if (!before) {
+        m_socket.connectToHost(address.host, address.port);
+        return;
+    }
+    const int session = m_session;
+    connect(before, &LingeringClose::finished, this, [this, session, address] {
+        if (session == m_session && m_connecting && m_connectError.isEmpty())
+            m_socket.connectToHost(address.host, address.port);
+    });
 }
 
 void SerialChannel::onConnected()
@@ -243,7 +254,13 @@ bool SerialChannel::Output(QByteArrayView bytes)
         return false;
     // Either device only appends to its buffer here; the event loop sends
     // it, on a network device once connected.
-    return m_device->write(bytes.data(), bytes.size()) == bytes.size();
+    if (m_device->write(bytes.data(), bytes.size()) != bytes.size())
+        return false;
+    using namespace std::chrono;
+    m_lineFreeAt = std::max(m_lineFreeAt, steady_clock::now()) +
+                   duration_cast<steady_clock::duration>(LingeringClose::kByteTime * bytes.size());
+    m_wrote = true;
+    return true;
 }
 
 QByteArray SerialChannel::Input()
@@ -285,42 +302,30 @@ bool SerialChannel::drain(int timeoutMs)
 
 bool SerialChannel::drainAndClose(int timeoutMs)
 {
-    const QDeadlineTimer deadline(timeoutMs);
     const bool drained = drain(timeoutMs);
-    if (drained && m_device == &m_socket)
-        awaitFarEndClosing(deadline);
     // Discarding the output queue even when it looks empty would cut off
     // bytes a pseudo-terminal has accepted but not yet passed on.
-    closePort(drained ? QSerialPort::Input : QSerialPort::AllDirections);
-    return drained;
+    LingeringClose *closing = closePort(drained ? QSerialPort::Input : QSerialPort::AllDirections);
+    return drained && LingeringClose::await(closing);
 }
 
-void SerialChannel::awaitFarEndClosing(const QDeadlineTimer &deadline)
-{
-    // Closing with bytes unread resets the connection, and a far end that
-    // has not read ours yet (ser2net still handing the line over from another
-    // client) then loses them. Say that nothing more comes, and wait until it
-    // has read everything and closed in turn, dropping what it still sends.
-    const int fd = deviceHandle();
-    ::shutdown(fd, SHUT_WR);
-    char unread[256];
-    while (!deadline.hasExpired()) {
-        const ssize_t got = ::recv(fd, unread, sizeof unread, MSG_DONTWAIT);
-        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
-            return;
-        if (got < 0)
-            QThread::msleep(5);
-    }
-}
-
-void SerialChannel::closePort(QSerialPort::Directions discard)
+LingeringClose *SerialChannel::closePort(QSerialPort::Directions discard)
 {
     // Cleared first: closing a socket reports its disconnection at once.
     QIODevice *const device = std::exchange(m_device, nullptr);
     if (!device)
-        return;
+        return nullptr;
+    LingeringClose *closing = nullptr;
     if (device == &m_socket) {
-        // What a drain leaves behind, the far end has acknowledged already.
+        // A key pressed just before the port closes still reaches the
+        // supply: what waits here is handed to the kernel, and the
+        // connection ends once it can have crossed the line.
+        if (m_wrote && !m_connecting && !m_lost &&
+            m_socket.state() == QAbstractSocket::ConnectedState) {
+            m_socket.flush();
+            closing = LingeringClose::start(int(m_socket.socketDescriptor()), m_openDevice,
+                                            lineBusy());
+        }
         m_socket.abort();
     } else {
         m_port.clear(discard);
@@ -330,6 +335,13 @@ void SerialChannel::closePort(QSerialPort::Directions discard)
     m_connectTimeout.stop();
     m_connecting = false;
     m_openDevice.clear();
+    return closing;
+}
+
+std::chrono::milliseconds SerialChannel::lineBusy() const
+{
+    using namespace std::chrono;
+    return std::max(ceil<milliseconds>(m_lineFreeAt - steady_clock::now()), milliseconds(0));
 }
 
 int SerialChannel::deviceHandle() const

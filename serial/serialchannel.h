@@ -10,6 +10,9 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <chrono>
+
+class LingeringClose;
 struct NetworkDevice;
 
 // The one serial port to the supply, fixed at 1200 baud, 8N1, no flow control,
@@ -61,7 +64,9 @@ public:
     // closes the port again and raises openFailed().
     bool PortOpen() const;
     // Opening can fail; the port then stays closed and openFailed() tells why.
-    // Closing discards whatever waits in either queue.
+    // Closing discards whatever waits in either queue. A network device
+    // closes in the background once what it was given can have crossed the
+    // line (see LingeringClose), and opening one again waits for that.
     void setPortOpen(bool open);
 
     // Kept but not applied on a network device, which has no modem lines.
@@ -91,7 +96,8 @@ public:
     // bytes were still waiting when the time ran out, or the port is closed.
     bool drain(int timeoutMs);
     // Drains, then closes without discarding what has left; when the time
-    // runs out it closes like setPortOpen(false). True if everything left.
+    // runs out it closes like setPortOpen(false). True if everything left,
+    // for a network device once it can also have crossed the line.
     bool drainAndClose(int timeoutMs);
     // Fetches, without waiting, what the device has received but not yet
     // handed over, so that a quiet line is not mistaken for one.
@@ -122,8 +128,9 @@ private:
     void countReceived();
     void raiseOnComm();
     void recheckThreshold();
-    void closePort(QSerialPort::Directions discard);
-    void awaitFarEndClosing(const QDeadlineTimer &deadline);
+    // The connection's close when it still has bytes to deliver, else null.
+    LingeringClose *closePort(QSerialPort::Directions discard);
+    std::chrono::milliseconds lineBusy() const;
     int deviceHandle() const;
 
     // Children, so that a test can play the errors a real adapter reports.
@@ -146,5 +153,11 @@ private:
     bool m_recheckQueued = false;
     int m_openPort = 0;
     QString m_openDevice;
+    // Counts openings, so that a connection delayed by the close of the one
+    // before starts only if its opening is still the current one.
+    int m_session = 0;
+    // When the line will have sent what was written, as far as we know.
+    std::chrono::steady_clock::time_point m_lineFreeAt;
+    bool m_wrote = false;
     QString m_explicitDevice;
 };

@@ -91,6 +91,10 @@ private:
     long send(std::span<const std::uint8_t> bytes, Clock::time_point now);
     void releaseLump(Clock::time_point now);
     void receive(Clock::time_point now);
+    void receivePaced(Clock::time_point now);
+    // Up to `most` bytes from the line into the command reader: how many
+    // came, or -1 on an error of the line.
+    long take(std::size_t most, Clock::time_point now);
     int pollTimeoutMs(Clock::time_point now) const;
     bool openCommandLog();
     void logCommand(const ReceivedCommand &command);
@@ -110,6 +114,10 @@ private:
     // The master reported a hang-up or an error: leave it out of poll() until
     // then, or poll() would return at once, again and again.
     std::optional<Clock::time_point> m_masterQuietUntil;
+    // Paced, bytes from the client cross the line one byte time apart, so a
+    // client that closes too early has its last bytes flushed unread, as from
+    // a real UART's queue. Set while they are crossing: the next is due then.
+    std::optional<Clock::time_point> m_nextReceiveAt;
 
     long m_frameNumber = 0;              // counted as the faults count them, from 1
     std::vector<std::uint8_t> m_pending; // the block on its way out
@@ -170,6 +178,7 @@ void Simulator::hangUp(Clock::time_point now)
     m_pending.clear();
     m_gate.clear();
     m_masterQuietUntil.reset();
+    m_nextReceiveAt.reset();
     m_reopenAt = now + milliseconds(m_options.hangupForMs);
 }
 
@@ -250,21 +259,34 @@ void Simulator::releaseLump(Clock::time_point now)
 
 void Simulator::receive(Clock::time_point now)
 {
-    std::array<std::uint8_t, 256> buffer{};
-    for (;;) {
-        const long n = m_pty.read(buffer);
-        if (n == 0)
-            return;
-        if (n < 0) {
-            m_masterQuietUntil = now + milliseconds(m_options.periodMs);
-            return;
-        }
-        for (const ReceivedCommand &command :
-             m_reader.feed(std::span(buffer).first(std::size_t(n)))) {
-            logCommand(command);
-            m_model.apply(command);
-        }
+    while (take(256, now) > 0) {
     }
+}
+
+void Simulator::receivePaced(Clock::time_point now)
+{
+    // After a late wake-up, every byte whose time has come at once.
+    while (m_nextReceiveAt && now >= *m_nextReceiveAt) {
+        if (take(1, now) > 0)
+            *m_nextReceiveAt += kByteTime;
+        else
+            m_nextReceiveAt.reset();
+    }
+}
+
+long Simulator::take(std::size_t most, Clock::time_point now)
+{
+    std::array<std::uint8_t, 256> buffer{};
+    const long n = m_pty.read(std::span(buffer).first(std::min(most, buffer.size())));
+    if (n < 0)
+        m_masterQuietUntil = now + milliseconds(m_options.periodMs);
+    if (n <= 0)
+        return n;
+    for (const ReceivedCommand &command : m_reader.feed(std::span(buffer).first(std::size_t(n)))) {
+        logCommand(command);
+        m_model.apply(command);
+    }
+    return n;
 }
 
 int Simulator::pollTimeoutMs(Clock::time_point now) const
@@ -284,6 +306,7 @@ int Simulator::pollTimeoutMs(Clock::time_point now) const
     consider(m_hangupAt);
     consider(m_reopenAt);
     consider(m_masterQuietUntil);
+    consider(m_nextReceiveAt);
     if (!next)
         return -1;
     // Round up: a timeout rounded down to 0 before a deadline would spin.
@@ -318,13 +341,15 @@ int Simulator::run()
             sendDueFrame(now);
             transmit(now);
             releaseLump(now);
+            receivePaced(now);
         }
 
         std::array<pollfd, 2> fds{};
         fds[0] = {g_signalPipe[0], POLLIN, 0};
         nfds_t count = 1;
+        // While bytes cross the line, only a flush by the client is news.
         if (m_pty.isOpen() && !m_masterQuietUntil)
-            fds[count++] = {m_pty.masterFd(), POLLIN, 0};
+            fds[count++] = {m_pty.masterFd(), short(m_nextReceiveAt ? POLLPRI : POLLIN), 0};
         const int ready = ::poll(fds.data(), count, pollTimeoutMs(now));
         if (ready < 0 && errno != EINTR) {
             std::perror("korvale-sim: poll");
@@ -341,9 +366,13 @@ int Simulator::run()
         }
         if (count > 1 && fds[1].revents != 0) {
             now = Clock::now();
-            if (fds[1].revents & POLLIN)
+            const bool news = fds[1].revents & (POLLIN | POLLPRI);
+            // The first byte has crossed once its own time has passed.
+            if (news && m_options.pace && m_pty.dataWaiting() && !m_nextReceiveAt)
+                m_nextReceiveAt = now + kByteTime;
+            else if (news && !m_options.pace)
                 receive(now);
-            else
+            else if (!news)
                 m_masterQuietUntil = now + milliseconds(m_options.periodMs);
         }
     }

@@ -200,7 +200,9 @@ Line:
                        of hex bytes ("eb 90 aa 0c"), written out at once
   --period MS          time from one status frame to the next (default 500)
   --no-pace            write each frame at once instead of one byte every
-                       8.3 ms, as a 1200-baud line would (30 bytes: 250 ms)
+                       8.3 ms, as a 1200-baud line would (30 bytes: 250 ms),
+                       and take the client's bytes as they come instead of
+                       one every 8.3 ms
   --lumps KIND         hand the paced bytes on in lumps, as the links between
                        a line and a program do; the average rate stays that
                        of the line, so with --period 250 the frames still come

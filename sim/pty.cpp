@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "sim/pty.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -72,6 +74,13 @@ bool PseudoTerminal::open(std::string *error)
         close();
         return ok;
     }
+    // Packet mode tells us when a client flushes what it wrote, as closing
+    // drivers and ser2net do.
+    if (int on = 1; ::ioctl(m_master, TIOCPKT, &on) != 0) {
+        const bool ok = fail(error, "TIOCPKT");
+        close();
+        return ok;
+    }
     return true;
 }
 
@@ -100,12 +109,42 @@ long PseudoTerminal::read(std::span<std::uint8_t> buffer)
 {
     if (m_master < 0)
         return -1;
-    const ssize_t n = ::read(m_master, buffer.data(), buffer.size());
-    if (n > 0)
-        return n;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
-        return 0;
-    return -1;
+    // Each read starts with a status byte: 0 before data, else what happened
+    // to the serial end's queues.
+    std::array<std::uint8_t, 257> packet{};
+    const std::size_t most = std::min(buffer.size(), packet.size() - 1) + 1;
+    for (;;) {
+        const ssize_t n = ::read(m_master, packet.data(), most);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            return 0;
+        if (n <= 0)
+            return -1;
+        if (packet[0] == TIOCPKT_DATA) {
+            std::copy_n(packet.begin() + 1, n - 1, buffer.begin());
+            return long(n - 1);
+        }
+        takeStatus(packet[0]);
+    }
+}
+
+bool PseudoTerminal::dataWaiting()
+{
+    // Room for the status byte alone: data waiting says so and stays.
+    std::uint8_t status = 0;
+    while (m_master >= 0 && ::read(m_master, &status, 1) == 1) {
+        if (status == TIOCPKT_DATA)
+            return true;
+        takeStatus(status);
+    }
+    return false;
+}
+
+void PseudoTerminal::takeStatus(std::uint8_t status)
+{
+    // The client took back what it wrote: what has not crossed the line yet
+    // is lost, as from a real UART's queue.
+    if (status & TIOCPKT_FLUSHWRITE)
+        ::tcflush(m_master, TCIFLUSH);
 }
 
 std::size_t PseudoTerminal::unreadAtSerialEnd() const

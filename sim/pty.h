@@ -34,12 +34,17 @@ public:
     // rest; a read returns 0 when nothing waits. -1 on an error of the line.
     long write(std::span<const std::uint8_t> bytes);
     long read(std::span<std::uint8_t> buffer);
+    // Whether the client's bytes wait, without taking any. Like read(), it
+    // takes note of a flush by the client first, which drops them.
+    bool dataWaiting();
 
     // Bytes the simulator sent that nobody has read from the serial end yet.
     std::size_t unreadAtSerialEnd() const;
     void discardUnread();
 
 private:
+    void takeStatus(std::uint8_t status);
+
     int m_master = -1;
     int m_serial = -1;
     std::string m_serialPath;
