@@ -147,7 +147,9 @@ Sends the key frames of the named keys, in the order given, as the panel
 does when the keys are pressed. Key names as printed on the panel, case as
 printed: U u N I ENT F P CE I/O. "L" and "REM" send nothing on the panel and
 are refused here, like any other name; a refused name sends nothing at all.
-The port is closed only after the frames have left it.
+The port is closed only after the frames have left it; a network device
+(socket://) only once they can also have crossed ser2net and the serial
+line, and status 1 if the connection ended before that.
 
 Examples:
   korvale-cli --port 1 press I/O
@@ -160,7 +162,8 @@ Sends the numbered frame that the panel's %2 arrow sends with N in its number
 box. N is read as the box reads it: spaces around it are ignored, a fraction
 is rounded to the nearest whole number (a half to the even one), and the
 result must be 0 to 255. A refused number sends nothing and ends with
-status 2. The port is closed only after the frame has left it.
+status 2. The port is closed only after the frame has left it, a network
+device only once it can also have crossed ser2net and the serial line.
 
 Examples:
   korvale-cli --port 1 %1 5

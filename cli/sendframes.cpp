@@ -31,7 +31,8 @@ int sendFrames(const Invocation &invocation)
         }
     }
     if (!channel.drainAndClose(kDrainMs)) {
-        tell(QStringLiteral("the frames did not leave the port in time; some may be lost"));
+        tell(QStringLiteral("the frames may not all have reached the supply: the port did not "
+                            "send them in time, or the connection ended first"));
         return 1;
     }
     return 0;

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 LingeringClose *LingeringClose::start(int descriptor, const QString &device,
                                       std::chrono::milliseconds lineBusy)
@@ -37,7 +38,8 @@ LingeringClose::LingeringClose(int descriptor, const QString &device,
 
 LingeringClose::~LingeringClose()
 {
-    ::close(m_descriptor);
+    if (m_descriptor >= 0)
+        ::close(m_descriptor);
 }
 
 LingeringClose *LingeringClose::lingering(const QString &device)
@@ -122,7 +124,13 @@ void LingeringClose::step()
         return;
     case Stage::FarEnd:
         // The bytes have had their time; a far end slow to close loses none.
-        if (!open || m_deadline.hasExpired())
+        if (open && !m_deadline.hasExpired())
+            return;
+        m_stage = Stage::Release;
+        m_deadline.setRemainingTime(kRelease);
+        return;
+    case Stage::Release:
+        if (m_deadline.hasExpired())
             finish(true);
         return;
     }
@@ -132,6 +140,7 @@ void LingeringClose::finish(bool delivered)
 {
     m_poll.stop();
     m_done = true;
+    ::close(std::exchange(m_descriptor, -1));
     emit finished(delivered);
     deleteLater();
 }

@@ -16,7 +16,7 @@
 // arrived; the rule is the line's own pace instead: wait until the far end
 // has acknowledged every byte, hold on while the line sends them and ser2net
 // does its part, then say that nothing more comes and wait for the far end to
-// close in turn.
+// close in turn, and for it to let the device go.
 //
 // It works on its own copy of the descriptor, in the background, so the
 // channel is free at once and the window never waits.
@@ -29,6 +29,9 @@ public:
     static constexpr std::chrono::milliseconds kSettle{100};
     // One byte at 1200 baud, with its start and stop bits.
     static constexpr std::chrono::microseconds kByteTime{8333};
+    // ser2net closes the device about 10 ms after the connection, flushing
+    // it: a new connection to it must wait so long, or lose its first bytes.
+    static constexpr std::chrono::milliseconds kRelease{100};
     // Bounds for a far end that never acknowledges, or never closes.
     static constexpr std::chrono::milliseconds kAcknowledgeLimit{5000};
     static constexpr std::chrono::milliseconds kFarEndLimit{2000};
@@ -66,7 +69,8 @@ private:
     {
         Acknowledge,
         Hold,
-        FarEnd
+        FarEnd,
+        Release
     };
     int m_descriptor;
     QString m_device;

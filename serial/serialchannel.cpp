@@ -140,8 +140,9 @@ void SerialChannel::setPortOpen(bool open)
     // lines at all: it refuses, yet carries bytes fine.
     if (m_dtrEnable && !m_port.setDataTerminalReady(true))
         m_port.clearError();
-    // Whatever the device sent before we listened belongs to nobody.
-    m_port.clear(QSerialPort::AllDirections);
+    // Whatever the device sent before we listened belongs to nobody. The
+    // other way, bytes the last program wrote may still be on their way.
+    m_port.clear(QSerialPort::Input);
     emit opened();
 }
 
@@ -323,8 +324,8 @@ LingeringClose *SerialChannel::closePort(QSerialPort::Directions discard)
         if (m_wrote && !m_connecting && !m_lost &&
             m_socket.state() == QAbstractSocket::ConnectedState) {
             m_socket.flush();
-            closing = LingeringClose::start(int(m_socket.socketDescriptor()), m_openDevice,
-                                            lineBusy());
+            closing =
+                LingeringClose::start(int(m_socket.socketDescriptor()), m_openDevice, lineBusy());
         }
         m_socket.abort();
     } else {

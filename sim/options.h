@@ -12,7 +12,7 @@ namespace korvale::sim {
 
 struct Options
 {
-    std::string linkPath; // empty: no link
+    std::string linkPath;   // empty: no link
     std::string commandLog; // empty: none
     int periodMs = 500;
     bool pace = true;
