@@ -113,8 +113,8 @@ void TestCli::wireBytes_data()
                                 << QByteArray();
     QTest::newRow("bad metrics") << QStringList{"watch", "--metrics", "localhost:80"} << 2
                                  << "[ADDRESS:]PORT" << QByteArray();
-    QTest::newRow("metrics port 0")
-        << QStringList{"watch", "--metrics", "0"} << 2 << "[ADDRESS:]PORT" << QByteArray();
+    QTest::newRow("metrics port 65536")
+        << QStringList{"watch", "--metrics", "65536"} << 2 << "[ADDRESS:]PORT" << QByteArray();
     QTest::newRow("unknown command")
         << QStringList{"ramp"} << 2 << "unknown command" << QByteArray();
     QTest::newRow("no device") << QStringList{"--device", "/nonexistent/tty", "press", "U"} << 1
