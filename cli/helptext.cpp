@@ -84,7 +84,8 @@ Options:
   --metrics [ADDRESS:]PORT
                   serve http://ADDRESS:PORT/metrics for Prometheus while
                   watching (ADDRESS 127.0.0.1 unless given; 0.0.0.0 for
-                  every network)
+                  every network); PORT 0 takes a free port and tells it on
+                  standard error
   --output FILE   append the lines to FILE instead of standard output; a
                   file that already holds lines gets no second header
 SIGINT (Ctrl+C) and SIGTERM also end it, also while --reconnect waits; each

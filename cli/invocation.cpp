@@ -118,7 +118,8 @@ std::optional<MetricsAddress> metricsAddress(const QString &text)
     }
     bool ok = false;
     const uint port = text.mid(colon + 1).toUInt(&ok);
-    if (!ok || port < 1 || port > 65535)
+    // 0 lets the system choose a free port, which the logger then tells.
+    if (!ok || port > 65535)
         return std::nullopt;
     address.port = quint16(port);
     return address;

@@ -52,10 +52,18 @@ int watch(Invocation invocation)
     if (invocation.watch.metrics) {
         metrics = std::make_unique<Metrics>(invocation, chosenDevice(invocation));
         QString why;
-        if (!metrics->listen(*invocation.watch.metrics, &why)) {
+        const MetricsAddress &address = *invocation.watch.metrics;
+        const quint16 port = metrics->listen(address, &why);
+        if (port == 0) {
             tell(why);
             return 1;
         }
+        // A chosen port is known only now, and Prometheus needs it.
+        if (address.port == 0)
+            tell(QStringLiteral("metrics on http://%1:%2/metrics")
+                     .arg(address.host.contains(u':') ? QStringLiteral("[%1]").arg(address.host)
+                                                      : address.host)
+                     .arg(port));
     }
     std::FILE *out = openLog(invocation);
     if (!out)

@@ -85,15 +85,15 @@ Metrics::Metrics(const Invocation &invocation, const QString &device)
     });
 }
 
-bool Metrics::listen(const MetricsAddress &address, QString *why)
+quint16 Metrics::listen(const MetricsAddress &address, QString *why)
 {
-    if (m_server.listen(QHostAddress(address.host), address.port) != 0)
-        return true;
+    if (const quint16 port = m_server.listen(QHostAddress(address.host), address.port))
+        return port;
     *why = QStringLiteral("cannot serve metrics on %1 port %2 (in use, or not an address of "
                           "this computer)")
                .arg(address.host)
                .arg(address.port);
-    return false;
+    return 0;
 }
 
 void Metrics::frame(const QDateTime &time, const korvale::StatusReadings &readings)

@@ -19,8 +19,9 @@ public:
     // several supplies on one computer can be told apart.
     explicit Metrics(const Invocation &invocation, const QString &device);
 
-    // False, with the reason, when the address cannot be listened on.
-    bool listen(const MetricsAddress &address, QString *why);
+    // The port it listens on (the one the system chose for port 0), or 0
+    // with the reason when the address cannot be listened on.
+    quint16 listen(const MetricsAddress &address, QString *why);
 
     void frame(const QDateTime &time, const korvale::StatusReadings &readings);
     // Silence or a lost device: the readings are left out until a new frame,

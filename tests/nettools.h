@@ -1,31 +1,33 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QString>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <arpa/inet.h>
 #include <csignal>
-#include <sys/socket.h>
 #include <unistd.h>
 
-// A TCP port on 127.0.0.1 that nothing listens on just now.
-inline quint16 freeLoopbackPort()
+// The TCP port a process listens on (its sockets' inodes among the listening
+// ones, state 0A), or 0. Servers bind port 0 and so a free port themselves: one
+// picked beforehand and released could be taken by a test running beside.
+inline quint16 listeningPort(qint64 pid)
 {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    const bool ok = ::bind(fd, reinterpret_cast<sockaddr *>(&address), size) == 0 &&
-                    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) == 0;
-    ::close(fd);
-    return ok ? ntohs(address.sin_port) : 0;
+    QStringList inodes; // of socket:[N]
+    for (const QFileInfo &fd : QDir(QString("/proc/%1/fd").arg(pid)).entryInfoList(QDir::System))
+        inodes << fd.symLinkTarget().section("socket:[", 1).section(']', 0, 0);
+    QFile table("/proc/net/tcp");
+    for (const QByteArray &line :
+         table.open(QIODevice::ReadOnly) ? table.readAll().split('\n') : QByteArrayList()) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 9 && fields[3] == "0A" && inodes.contains(fields[9]))
+            return quint16(fields[1].mid(fields[1].indexOf(':') + 1).toUInt(nullptr, 16));
+    }
+    return 0;
 }
 
 // A tool from Debian's packages; Debian puts some in /usr/sbin, which a
@@ -43,13 +45,13 @@ public:
     ~Ser2net() { stop(); }
 
     // Starts it in front of `device` with these connection options (YAML)
-    // and waits until it accepts; false if it is not installed or did not
-    // come up within five seconds.
+    // and waits until it listens; false if it is not installed or did not
+    // come up within twenty seconds. The first start takes any free port.
     bool start(const QString &device, const QString &options = "kickolduser: true")
     {
         stop();
         QFile config(m_dir.filePath("ser2net.yaml"));
-        if (m_port == 0 || debianTool("ser2net").isEmpty() || !config.open(QIODevice::WriteOnly))
+        if (debianTool("ser2net").isEmpty() || !config.open(QIODevice::WriteOnly))
             return false;
         config.write(QString("%YAML 1.1\n---\nconnection: &supply\n  accepter: tcp,127.0.0.1,%1\n"
                              "  connector: serialdev,%2,1200n81,local\n  options:\n    %3\n")
@@ -58,12 +60,11 @@ public:
         config.close();
         m_process.start(debianTool("ser2net"),
                         {"-n", "-u", "-P", m_dir.filePath("pid"), "-c", config.fileName()});
-        const auto accepting = [this] {
-            QTcpSocket probe;
-            probe.connectToHost("127.0.0.1", m_port);
-            return probe.waitForConnected(100);
+        const auto listening = [this, first = m_port] {
+            m_port = first ? first : listeningPort(m_process.processId());
+            return m_port != 0 && listeningPort(m_process.processId()) == m_port;
         };
-        return m_process.waitForStarted(5000) && QTest::qWaitFor(accepting, 5000);
+        return m_process.waitForStarted(20000) && QTest::qWaitFor(listening, 20000);
     }
 
     void stop()
@@ -88,5 +89,5 @@ public:
 private:
     QTemporaryDir m_dir;
     QProcess m_process;
-    quint16 m_port = freeLoopbackPort();
+    quint16 m_port = 0;
 };
