@@ -28,6 +28,7 @@ SerialChannel::SerialChannel(QObject *parent) : QObject(parent)
     m_port.setReadBufferSize(kReceiveQueue);
     m_socket.setReadBufferSize(kReceiveQueue);
 
+    m_quiet.setObjectName(QStringLiteral("quietLine"));
     m_quiet.setSingleShot(true);
     m_quiet.setInterval(kFragmentQuietMs);
     connect(&m_quiet, &QTimer::timeout, this, &SerialChannel::onLineQuiet);

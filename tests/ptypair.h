@@ -4,6 +4,8 @@
 #include <QDeadlineTimer>
 #include <QTest>
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/ioctl.h>
@@ -33,10 +35,10 @@ public:
     QByteArray slavePathBytes() const { return slavePath().toLocal8Bit(); }
 
     // Plays bytes from the supply's side, the event loop turning while the
-    // line is full; false if they could not all go within two seconds.
+    // line is full; false if they could not all go within thirty seconds.
     bool write(QByteArray bytes)
     {
-        for (QDeadlineTimer deadline(2000); !bytes.isEmpty() && !deadline.hasExpired();) {
+        for (QDeadlineTimer deadline(30000); !bytes.isEmpty() && !deadline.hasExpired();) {
             const ssize_t n =
                 m_master < 0 ? -1 : ::write(m_master, bytes.constData(), bytes.size());
             n > 0 ? void(bytes.remove(0, n)) : QTest::qWait(1);
@@ -45,31 +47,34 @@ public:
     }
 
     // What the code under test sent: once `n` bytes have come (never, for
-    // -1), or what came before the timeout.
-    QByteArray readExactly(qsizetype n, int timeoutMs = 2000)
+    // -1), or what came before the timeout; read at least once, so that
+    // readFor(0) is what has come so far.
+    QByteArray readExactly(qsizetype n, int timeoutMs = 10000)
     {
         QByteArray out;
         char chunk[4096];
-        for (QDeadlineTimer deadline(timeoutMs);
-             (n < 0 || out.size() < n) && !deadline.hasExpired();) {
+        for (QDeadlineTimer deadline(timeoutMs);; QTest::qWait(5)) {
             const ssize_t got = m_master < 0 ? -1 : ::read(m_master, chunk, sizeof chunk);
-            got > 0 ? void(out.append(chunk, got)) : QTest::qWait(5);
+            out.append(chunk, std::max<ssize_t>(got, 0));
+            if ((n >= 0 && out.size() >= n) || deadline.hasExpired())
+                return out;
         }
-        return out;
     }
     QByteArray readFor(int ms) { return readExactly(-1, ms); }
 
     // True once the program on the slave end has read all that was played:
     // the slave end kept here shares its queue. Polled without the event
-    // loop, so that no event of the test delays the caller's next step.
+    // loop, so that no event of the test delays the caller's next step;
+    // with 0, looked at once.
     bool playedBytesTaken(int timeoutMs = 2000) const
     {
-        for (QDeadlineTimer deadline(timeoutMs); !deadline.hasExpired(); ::usleep(500)) {
+        for (QDeadlineTimer deadline(timeoutMs);; ::usleep(500)) {
             int waiting = -1;
             if (::ioctl(m_slave, FIONREAD, &waiting) == 0 && waiting == 0)
                 return true;
+            if (deadline.hasExpired())
+                return false;
         }
-        return false;
     }
 
     // The supply goes away (cable or adapter pulled).

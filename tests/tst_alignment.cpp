@@ -39,7 +39,6 @@ private:
     std::unique_ptr<Form1> m_form;
     QList<int> m_shown; // frame numbers, as Label1 showed them
     QElapsedTimer m_lastReading;
-    qint64 m_worstFirstMs = 0;
     QEventLoop *m_waiting = nullptr;
 };
 
@@ -66,8 +65,6 @@ void TestAlignment::pickAndRead(int count, int patienceMs)
 {
     m_shown.clear();
     label(1)->setText(QStringLiteral("--"));
-    QElapsedTimer since;
-    since.start();
     m_form->comm1()->trigger();
     QVERIFY(m_form->channel().PortOpen());
     while (m_shown.size() < count) {
@@ -81,8 +78,6 @@ void TestAlignment::pickAndRead(int count, int patienceMs)
         loop.exec();
         m_waiting = nullptr;
         QVERIFY2(m_shown.size() > seen, qPrintable(QString("frame %1 never shown").arg(seen + 1)));
-        if (seen == 0)
-            m_worstFirstMs = std::max(m_worstFirstMs, since.elapsed());
     }
 }
 
@@ -140,7 +135,6 @@ void TestAlignment::everyWholeFrameShown()
     QFETCH(int, dropEvery);
     QVERIFY(m_supply.start(arguments));
     qputenv("KORVALE_COMM1", m_supply.link().toLocal8Bit());
-    m_worstFirstMs = 0;
     const bool numbered = arguments.contains("--numbered");
     for (int i = 0; i < picks && !QTest::currentTestFailed(); ++i) {
         // A frame is shown as it ends; picking a little later each time opens
@@ -151,7 +145,6 @@ void TestAlignment::everyWholeFrameShown()
         if (numbered && !QTest::currentTestFailed())
             checkNoneMissed(dropEvery);
     }
-    qInfo("longest wait from a pick to its first reading: %lld ms", m_worstFirstMs);
     m_form->channel().setPortOpen(false);
 }
 

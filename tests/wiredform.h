@@ -37,11 +37,11 @@ struct WiredForm
     }
 
     // Writes one block and sleeps in the event loop until the window has
-    // taken all of it; false if that did not happen within two seconds.
+    // taken all of it; false if that did not happen within ten seconds.
     bool deliver(const QByteArray &block)
     {
         const int before = handled;
-        QDeadlineTimer deadline(2000);
+        QDeadlineTimer deadline(10000);
         if (!pty.write(block))
             return false;
         while ((handled == before || form->channel().InBufferCount() > 0) && !deadline.hasExpired())
