@@ -365,7 +365,7 @@ void TestPlot::watchIntoPlot()
     // Every tenth frame stays away long enough for the watchdog to tell.
     SimSupply supply;
     QVERIFY(supply.start(
-        {"--no-pace", "--period", "100", "--silence-every", "10", "--silence-ms", "2600"}));
+        {"--no-pace", "--period", "100", "--silence-every", "10", "--silence-ms", "4000"}));
     QTemporaryDir dir;
     const QString out = dir.filePath("run.svg");
     QProcess watch;
