@@ -172,10 +172,15 @@ void SerialChannel::openSocket(const NetworkDevice &address)
         m_socket.connectToHost(address.host, address.port);
         return;
     }
+    // Until then the socket is not open: keys pressed meanwhile wait here.
+    m_heldBack = true;
     const int session = m_session;
     connect(before, &LingeringClose::finished, this, [this, session, address] {
-        if (session == m_session && m_connecting && m_connectError.isEmpty())
-            m_socket.connectToHost(address.host, address.port);
+        if (session != m_session || !m_connecting || !m_connectError.isEmpty())
+            return;
+        m_heldBack = false;
+        m_socket.connectToHost(address.host, address.port);
+        m_socket.write(std::exchange(m_heldBytes, {}));
     });
 }
 
@@ -252,11 +257,13 @@ bool SerialChannel::Output(QByteArrayView bytes)
 {
     if (!m_device || m_lost)
         return false;
-    if (m_device->bytesToWrite() + bytes.size() > kTransmitQueue)
+    if (m_device->bytesToWrite() + m_heldBytes.size() + bytes.size() > kTransmitQueue)
         return false;
     // Either device only appends to its buffer here; the event loop sends
     // it, on a network device once connected.
-    if (m_device->write(bytes.data(), bytes.size()) != bytes.size())
+    if (m_heldBack)
+        m_heldBytes.append(bytes);
+    else if (m_device->write(bytes.data(), bytes.size()) != bytes.size())
         return false;
     using namespace std::chrono;
     m_lineFreeAt = std::max(m_lineFreeAt, steady_clock::now()) +
@@ -336,6 +343,8 @@ LingeringClose *SerialChannel::closePort(QSerialPort::Directions discard)
     m_quiet.stop();
     m_connectTimeout.stop();
     m_connecting = false;
+    m_heldBack = false;
+    m_heldBytes.clear();
     m_openDevice.clear();
     return closing;
 }

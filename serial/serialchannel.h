@@ -143,6 +143,10 @@ private:
     QTimer m_connectTimeout;
     // The network device has not answered yet.
     bool m_connecting = false;
+    // Connecting waits for the last connection to the device to end, and
+    // what is written meanwhile waits here.
+    bool m_heldBack = false;
+    QByteArray m_heldBytes;
     // Why connecting failed, for the failure handled on the next turn.
     QString m_connectError;
     int m_commPort = 1;

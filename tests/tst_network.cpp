@@ -205,16 +205,17 @@ void TestNetwork::pressesReachTheSupply()
         QCOMPARE(press(device), 0);
     QTRY_COMPARE(received(log), 220);
 
-    // The window: a key, and at once the same port or the other one picked,
-    // so that the new connection must wait for the old one to pass it on.
+    // The window: a key pressed as a port is picked again, or the other one,
+    // so that it goes out the moment the connection stands, which must wait
+    // until the last one has passed its key on and ser2net let the device go.
     qputenv("KORVALE_COMM1", device.toLatin1());
     qputenv("KORVALE_COMM2", device.toLatin1());
     SerialChannel &channel = m_form->channel();
     QSignalSpy opened(&channel, &SerialChannel::opened);
     for (int i = 0; i < 6; ++i) {
         (i % 2 ? m_form->comm2() : m_form->comm1())->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(opened.size(), i + 1, 5000);
         QTest::mouseClick(m_form->panel()->command(10), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(opened.size(), i + 1, 5000);
     }
     m_form->comm1()->trigger();
     QTRY_COMPARE(received(log), 226);
@@ -304,8 +305,12 @@ void TestNetwork::connectAndDrop()
             accepted += numbered(i);
     QCOMPARE(accepted.size(), SerialChannel::kTransmitQueue);
     // Closing after a drain cuts nothing off; a full queue takes 4.3 s on
-    // the line.
+    // the line. The close ends a while after the far end's, which is when
+    // ser2net flushes the device: a slow machine can only make it later.
+    QElapsedTimer farEndClosed;
+    connect(peer.get(), &QTcpSocket::disconnected, this, [&] { farEndClosed.start(); });
     QVERIFY(channel.drainAndClose(6000));
+    QVERIFY(farEndClosed.isValid() && farEndClosed.elapsed() >= LingeringClose::kRelease.count());
     QTRY_COMPARE(peer->bytesAvailable(), accepted.size());
     QCOMPARE(peer->readAll(), accepted);
     channel.blockSignals(false);
