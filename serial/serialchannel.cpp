@@ -180,6 +180,7 @@ void SerialChannel::openSocket(const NetworkDevice &address)
             return;
         m_heldBack = false;
         m_socket.connectToHost(address.host, address.port);
+        noteWritten(m_heldBytes.size());
         m_socket.write(std::exchange(m_heldBytes, {}));
     });
 }
@@ -261,15 +262,22 @@ bool SerialChannel::Output(QByteArrayView bytes)
         return false;
     // Either device only appends to its buffer here; the event loop sends
     // it, on a network device once connected.
-    if (m_heldBack)
+    if (m_heldBack) {
         m_heldBytes.append(bytes);
-    else if (m_device->write(bytes.data(), bytes.size()) != bytes.size())
+        return true;
+    }
+    if (m_device->write(bytes.data(), bytes.size()) != bytes.size())
         return false;
+    noteWritten(bytes.size());
+    return true;
+}
+
+void SerialChannel::noteWritten(qsizetype bytes)
+{
     using namespace std::chrono;
     m_lineFreeAt = std::max(m_lineFreeAt, steady_clock::now()) +
-                   duration_cast<steady_clock::duration>(LingeringClose::kByteTime * bytes.size());
+                   duration_cast<steady_clock::duration>(LingeringClose::kByteTime * bytes);
     m_wrote = true;
-    return true;
 }
 
 QByteArray SerialChannel::Input()

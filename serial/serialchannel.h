@@ -130,6 +130,8 @@ private:
     void recheckThreshold();
     // The connection's close when it still has bytes to deliver, else null.
     LingeringClose *closePort(QSerialPort::Directions discard);
+    // Moves the line's clock on by what was handed to the device.
+    void noteWritten(qsizetype bytes);
     std::chrono::milliseconds lineBusy() const;
     int deviceHandle() const;
 
