@@ -105,6 +105,7 @@ void Form1::connectControls()
     connect(&MSComm1, &SerialChannel::OnComm, this, &Form1::MSComm1_OnComm);
     connect(&MSComm1, &SerialChannel::openFailed, m_notice, &PortNotice::openFailed);
     connect(&MSComm1, &SerialChannel::deviceLost, m_notice, &PortNotice::deviceLost);
+    connect(&MSComm1, &SerialChannel::settingsIgnored, m_notice, &PortNotice::settingsIgnored);
     connect(m_notice, &PortNotice::assigned, this, [this](int port) {
         showDevices();
         portPicked(port);

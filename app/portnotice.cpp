@@ -3,6 +3,7 @@
 
 #include "app/portchooser.h"
 #include "serial/devicelist.h"
+#include "serial/networkdevice.h"
 #include "serial/portsettings.h"
 
 #include <cstdio>
@@ -28,9 +29,17 @@ void PortNotice::openFailed(int port, const QString &device, const QString &reas
 void PortNotice::deviceLost(int port, const QString &device, const QString &reason)
 {
     tell(port, QStringLiteral("comm%1 lost").arg(port),
-         QStringLiteral("comm%1 (%2) stopped working and was closed: %3.")
+         QStringLiteral("comm%1 (%2) stopped working and was closed: %3; %4.")
              .arg(port)
-             .arg(device, reason));
+             .arg(device, reason,
+                  isNetworkDevice(device)
+                      ? QStringLiteral("pick the port again from COMMPORT to reconnect")
+                      : QStringLiteral("reconnect it, then pick the port again from COMMPORT")));
+}
+
+void PortNotice::settingsIgnored(int port, const QString &problem, const QString &device)
+{
+    toStderr(QStringLiteral("%1; comm%2 opens the default %3").arg(problem).arg(port).arg(device));
 }
 
 void PortNotice::tell(int port, const QString &title, const QString &message)

@@ -28,6 +28,8 @@ public:
 
     void openFailed(int port, const QString &device, const QString &reason);
     void deviceLost(int port, const QString &device, const QString &reason);
+    // Only on stderr: the port still opens, on its default device.
+    void settingsIgnored(int port, const QString &problem, const QString &device);
 
 signals:
     // A device was chosen for `port` and saved: open the port as a pick would.

@@ -3,85 +3,16 @@
 // only plot starts Qt Gui, for fonts, on the offscreen platform by default.
 #include "cli/helptext.h"
 #include "cli/invocation.h"
-#include "cli/metrics.h"
 #include "cli/plotcommand.h"
 #include "cli/portopening.h"
 #include "cli/portscommand.h"
-#include "cli/recordwriter.h"
 #include "cli/sendframes.h"
-#include "cli/stopsignals.h"
-#include "cli/watcher.h"
-#include "serial/serialchannel.h"
+#include "cli/watchcommand.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QGuiApplication>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <memory>
-
-namespace {
-
-// The log's file, appended to, or stdout. A file that already holds lines
-// gets no second header.
-std::FILE *openLog(Invocation &invocation)
-{
-    if (invocation.watch.output.isEmpty())
-        return stdout;
-    std::FILE *out = std::fopen(QFile::encodeName(invocation.watch.output).constData(), "a");
-    if (!out) {
-        tell(QStringLiteral("cannot open the log %1: %2")
-                 .arg(invocation.watch.output, QString::fromLocal8Bit(std::strerror(errno))));
-        return nullptr;
-    }
-    if (std::fseek(out, 0, SEEK_END) == 0 && std::ftell(out) > 0)
-        invocation.watch.header = false;
-    return out;
-}
-
-int watch(Invocation invocation)
-{
-    SerialChannel channel;
-    if (invocation.watch.reconnect)
-        choosePort(channel, invocation); // the watcher opens it, and again
-    else if (!openChosenPort(channel, invocation))
-        return 1;
-    std::unique_ptr<Metrics> metrics;
-    if (invocation.watch.metrics) {
-        metrics = std::make_unique<Metrics>(invocation, chosenDevice(invocation));
-        QString why;
-        const MetricsAddress &address = *invocation.watch.metrics;
-        const quint16 port = metrics->listen(address, &why);
-        if (port == 0) {
-            tell(why);
-            return 1;
-        }
-        // A chosen port is known only now, and Prometheus needs it.
-        if (address.port == 0)
-            tell(QStringLiteral("metrics on http://%1:%2/metrics")
-                     .arg(address.host.contains(u':') ? QStringLiteral("[%1]").arg(address.host)
-                                                      : address.host)
-                     .arg(port));
-    }
-    std::FILE *out = openLog(invocation);
-    if (!out)
-        return 1;
-    const std::unique_ptr<std::FILE, int (*)(std::FILE *)> closing(out == stdout ? nullptr : out,
-                                                                   &std::fclose);
-    RecordWriter writer(invocation.watch.format, out);
-    Watcher watcher(channel, invocation, writer, metrics.get());
-    StopSignals stop;
-    QObject::connect(&stop, &StopSignals::stopRequested, [] { QCoreApplication::exit(0); });
-    if (!watcher.start()) {
-        tell(QStringLiteral("cannot write the log"));
-        return 1;
-    }
-    return QCoreApplication::exec();
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {

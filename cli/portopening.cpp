@@ -21,6 +21,11 @@ void tell(const QString &message)
     std::fflush(stderr);
 }
 
+void tellSettingsIgnored(int port, const QString &problem, const QString &device)
+{
+    tell(QStringLiteral("%1; comm%2 opens the default %3").arg(problem).arg(port).arg(device));
+}
+
 QString chosenDevice(const Invocation &invocation)
 {
     return invocation.device.isEmpty() ? SerialChannel::devicePath(invocation.port)
@@ -46,6 +51,7 @@ bool openChosenPort(SerialChannel &channel, const Invocation &invocation)
                                   .arg(portName(invocation, device), reason));
                          waiting.quit();
                      });
+    QObject::connect(&channel, &SerialChannel::settingsIgnored, &tellSettingsIgnored);
     QObject::connect(&channel, &SerialChannel::opened, &waiting, [&] {
         ready = true;
         waiting.quit();

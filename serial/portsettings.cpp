@@ -3,7 +3,6 @@
 
 #include "serial/networkdevice.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,7 +11,6 @@
 #include <QStringDecoder>
 #include <QTemporaryFile>
 
-#include <cstdio>
 #include <optional>
 
 namespace PortSettings {
@@ -139,18 +137,6 @@ Resolved resolve(int port)
             return {entry.toString(), Origin::SettingsFile, {}};
     }
     resolved.problem = QStringLiteral("%1: %2").arg(path, problem);
-    return resolved;
-}
-
-Resolved resolveForOpening(int port)
-{
-    const Resolved resolved = resolve(port);
-    if (!resolved.problem.isEmpty()) {
-        std::fprintf(stderr, "%s: %s; comm%d opens the default %s\n",
-                     qPrintable(QCoreApplication::applicationName()), qPrintable(resolved.problem),
-                     port, qPrintable(resolved.device));
-        std::fflush(stderr);
-    }
     return resolved;
 }
 

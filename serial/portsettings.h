@@ -33,11 +33,7 @@ QString filePath();
 // "environment", "settings file" or "default".
 QString originName(Origin origin);
 
-// Quiet: nothing on standard error.
 Resolved resolve(int port);
-// Resolves, and when the settings file had a problem says so on standard
-// error in one line, after the program's name.
-Resolved resolveForOpening(int port);
 
 // Why `device` cannot be a device: empty when it can. A device is an
 // absolute path, or socket://HOST:PORT with PORT from 1 to 65535.

@@ -56,7 +56,7 @@ SerialChannel::~SerialChannel()
 
 QString SerialChannel::devicePath(int port)
 {
-    return PortSettings::resolveForOpening(port).device;
+    return PortSettings::resolve(port).device;
 }
 
 void SerialChannel::setCommPort(int port)
@@ -90,8 +90,10 @@ void SerialChannel::setPortOpen(bool open)
     const bool named = !m_explicitDevice.isEmpty();
     const PortSettings::Resolved resolved =
         named ? PortSettings::Resolved{m_explicitDevice, PortSettings::Origin::Default, {}}
-              : PortSettings::resolveForOpening(port);
+              : PortSettings::resolve(port);
     const QString device = resolved.device;
+    if (!resolved.problem.isEmpty())
+        emit settingsIgnored(port, resolved.problem, device);
     // Only a name nobody chose: a device the user assigned is opened as asked.
     if (!named && resolved.origin == PortSettings::Origin::Default) {
         if (const QString dead = PortSettings::missingUart(device); !dead.isEmpty()) {
@@ -412,6 +414,11 @@ void SerialChannel::onLineQuiet()
 {
     if (m_lost || !m_device)
         return;
+    // A busy event loop may not have fetched what the device already holds;
+    // bytes found now start the quiet time again.
+    pollLine();
+    if (m_lost || !m_device || m_quiet.isActive())
+        return;
     const qint64 waiting = m_device->bytesAvailable();
     if (waiting == 0) {
         // Nothing came: a frame that a lowered threshold waited for is not
@@ -420,6 +427,8 @@ void SerialChannel::onLineQuiet()
     } else if (waiting < m_rThreshold) {
         raiseOnComm();
     }
+    if (m_device && !m_lost && m_device->bytesAvailable() == 0)
+        emit lineQuiet();
 }
 
 void SerialChannel::onErrorOccurred(QSerialPort::SerialPortError error)
@@ -453,12 +462,7 @@ void SerialChannel::dropLostDevice()
     m_port.clearError();
     // Qt's errorString() is no help here: a hung-up device reads as end of
     // file and the text is whatever errno held before.
-    emit deviceLost(port, device,
-                    lossReason(network) +
-                        (network ? QStringLiteral("; pick the port again from COMMPORT to "
-                                                  "reconnect")
-                                 : QStringLiteral("; reconnect it, then pick the port again from "
-                                                  "COMMPORT")));
+    emit deviceLost(port, device, lossReason(network));
 }
 
 QString SerialChannel::lossReason(bool network)

@@ -49,9 +49,6 @@ public:
     // Device of port 1 or 2: KORVALE_COMM1 / KORVALE_COMM2, else the user's
     // settings file, else /dev/ttyS0 and /dev/ttyS1 (see PortSettings).
     static QString devicePath(int port);
-    // Why a device stopped, without what to do about it, which depends on
-    // the program: the start of deviceLost()'s reason.
-    static QString lossReason(bool network);
 
     int CommPort() const { return m_commPort; }
     void setCommPort(int port);
@@ -102,7 +99,6 @@ public:
     // Fetches, without waiting, what the device has received but not yet
     // handed over, so that a quiet line is not mistaken for one.
     void pollLine();
-
 signals:
     // The port carries bytes: at once for a serial port, once connected for
     // a network device.
@@ -113,7 +109,14 @@ signals:
     // `reason` is meant for the operator: what went wrong and what to do.
     void openFailed(int port, const QString &device, const QString &reason);
     // The device went away while open; the port has been closed and released.
+    // `reason` says why, not what to do about it, which depends on the program.
     void deviceLost(int port, const QString &device, const QString &reason);
+    // The settings file had nothing usable for the port (`problem` says
+    // why), so this opening uses `device`, the port's default.
+    void settingsIgnored(int port, const QString &problem, const QString &device);
+    // The line has been quiet for kFragmentQuietMs and nothing waits to be
+    // taken: a frame that ended with the last byte has ended for sure.
+    void lineQuiet();
 
 private:
     void openSocket(const NetworkDevice &address);
@@ -133,6 +136,7 @@ private:
     // Moves the line's clock on by what was handed to the device.
     void noteWritten(qsizetype bytes);
     std::chrono::milliseconds lineBusy() const;
+    static QString lossReason(bool network);
     int deviceHandle() const;
 
     // Children, so that a test can play the errors a real adapter reports,

@@ -153,9 +153,16 @@ void TestPorts::resolution()
     else if (contents != "(none)")
         writeFile(contents);
 
-    PortSettings::Resolved resolved;
-    // The channel asks here at every opening; the problem is said once.
-    const QString said = stderrOf([&] { resolved = PortSettings::resolveForOpening(1); });
+    const PortSettings::Resolved resolved = PortSettings::resolve(1);
+    // The channel asks at every opening, and the window says the problem once.
+    const QString said = stderrOf([] {
+        SerialChannel channel;
+        PortNotice notice(nullptr);
+        QObject::connect(&channel, &SerialChannel::settingsIgnored, &notice,
+                         &PortNotice::settingsIgnored);
+        channel.setPortOpen(true);
+        channel.setPortOpen(false);
+    });
     QCOMPARE(resolved.device, device);
     QCOMPARE(resolved.origin, origin);
     QCOMPARE(SerialChannel::devicePath(1), device);

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "cli/invocation.h"
 #include "protocol/statusframe.h"
 
 #include <QDateTime>
@@ -16,12 +15,13 @@ class Metrics
 {
 public:
     // `device` names the line in every series, so that the loggers of
-    // several supplies on one computer can be told apart.
-    explicit Metrics(const Invocation &invocation, const QString &device);
+    // several supplies on one computer can be told apart; `port` (1 or 2)
+    // is added when the device came from the port map, else 0.
+    Metrics(const QString &device, int port);
 
     // The port it listens on (the one the system chose for port 0), or 0
     // with the reason when the address cannot be listened on.
-    quint16 listen(const MetricsAddress &address, QString *why);
+    quint16 listen(const QString &host, quint16 port, QString *why);
 
     void frame(const QDateTime &time, const korvale::StatusReadings &readings);
     // Silence or a lost device: the readings are left out until a new frame,

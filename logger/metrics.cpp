@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "cli/metrics.h"
+#include "logger/metrics.h"
 
 #include "protocol/statusindicators.h"
 
@@ -74,25 +74,25 @@ std::optional<double> number(std::string_view text)
 
 } // namespace
 
-Metrics::Metrics(const Invocation &invocation, const QString &device)
+Metrics::Metrics(const QString &device, int port)
     : m_labels("device=\"" + escapedLabel(device) + '"')
 {
-    if (invocation.device.isEmpty())
-        m_labels += ",port=\"" + QByteArray::number(invocation.port) + '"';
+    if (port != 0)
+        m_labels += ",port=\"" + QByteArray::number(port) + '"';
     m_server.route(QStringLiteral("/metrics"), QHttpServerRequest::Method::Get, [this] {
         return QHttpServerResponse(QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8"),
                                    text());
     });
 }
 
-quint16 Metrics::listen(const MetricsAddress &address, QString *why)
+quint16 Metrics::listen(const QString &host, quint16 port, QString *why)
 {
-    if (const quint16 port = m_server.listen(QHostAddress(address.host), address.port))
-        return port;
+    if (const quint16 chosen = m_server.listen(QHostAddress(host), port))
+        return chosen;
     *why = QStringLiteral("cannot serve metrics on %1 port %2 (in use, or not an address of "
                           "this computer)")
-               .arg(address.host)
-               .arg(address.port);
+               .arg(host)
+               .arg(port);
     return 0;
 }
 

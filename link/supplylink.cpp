@@ -1,0 +1,156 @@
+// SPDX-License-Identifier: MIT
+#include "link/supplylink.h"
+
+#include <span>
+
+SupplyLink::SupplyLink(QObject *parent) : QObject(parent)
+{
+    m_tick.setInterval(korvale::LinkWatchdog::kTickMs);
+    connect(&m_tick, &QTimer::timeout, this, &SupplyLink::onTick);
+    m_retry.setSingleShot(true);
+    m_retry.setInterval(kRetryMs);
+    connect(&m_retry, &QTimer::timeout, this, [this] { m_channel.setPortOpen(true); });
+
+    m_channel.setDTREnable(true);
+    connect(&m_channel, &SerialChannel::OnComm, this, &SupplyLink::take);
+    connect(&m_channel, &SerialChannel::lineQuiet, this, &SupplyLink::onQuiet);
+    connect(&m_channel, &SerialChannel::opened, this, &SupplyLink::onOpened);
+    connect(&m_channel, &SerialChannel::openFailed, this,
+            [this](int, const QString &device, const QString &reason) {
+                onOpenFailed(device, reason);
+            });
+    connect(&m_channel, &SerialChannel::deviceLost, this,
+            [this](int, const QString &device, const QString &reason) {
+                onDeviceLost(device, reason);
+            });
+    connect(&m_channel, &SerialChannel::settingsIgnored, this, &SupplyLink::settingsIgnored);
+}
+
+void SupplyLink::setTarget(int port, const QString &device)
+{
+    m_port = port;
+    m_device = device;
+    m_channel.setCommPort(port);
+    m_channel.setDevicePath(device);
+}
+
+QString SupplyLink::device() const
+{
+    return m_device.isEmpty() ? SerialChannel::devicePath(m_port) : m_device;
+}
+
+QString SupplyLink::label(const QString &device) const
+{
+    return m_device.isEmpty() ? QStringLiteral("comm%1 (%2)").arg(m_port).arg(device) : device;
+}
+
+void SupplyLink::open()
+{
+    m_wanted = true;
+    m_watchdog.reset();
+    m_channel.setPortOpen(true);
+}
+
+void SupplyLink::close()
+{
+    m_wanted = false;
+    m_retry.stop();
+    m_tick.stop();
+    m_channel.setPortOpen(false);
+    setDevicePresent(false);
+}
+
+bool SupplyLink::send(const korvale::CommandFrame &frame)
+{
+    return m_channel.Output(
+        QByteArrayView(reinterpret_cast<const char *>(frame.data()), qsizetype(frame.size())));
+}
+
+void SupplyLink::take()
+{
+    const QByteArray block = m_channel.Input();
+    // Every block is a sign of life, whatever it carries, or a steady
+    // trickle of fragments would look like silence.
+    if (m_watchdog.LinkLost) {
+        m_watchdog.reset();
+        m_state.linkAlive = true;
+        m_state.linkSince = QDateTime::currentDateTime();
+        emit linkBack();
+    }
+    m_watchdog.reset();
+    m_stream.feed(std::span(reinterpret_cast<const std::uint8_t *>(block.constData()),
+                            std::size_t(block.size())),
+                  QDateTime::currentMSecsSinceEpoch());
+    emitFrames();
+}
+
+void SupplyLink::onQuiet()
+{
+    m_stream.lineQuiet();
+    emitFrames();
+}
+
+void SupplyLink::emitFrames()
+{
+    while (const auto next = m_stream.next()) {
+        m_state.readings = next->readings;
+        m_state.frameTime = QDateTime::fromMSecsSinceEpoch(next->stamp);
+        emit frame(m_state.frameTime, next->readings);
+    }
+}
+
+void SupplyLink::onTick()
+{
+    const int wasLost = m_watchdog.LinkLost;
+    m_watchdog.tick();
+    if (m_watchdog.LinkLost && !wasLost) {
+        m_state.linkAlive = false;
+        m_state.linkSince = QDateTime::currentDateTime();
+        emit linkLost();
+    }
+}
+
+void SupplyLink::onOpened()
+{
+    // Silence is counted from the opening; a link lost before a loss of the
+    // device stays lost until bytes arrive, so that its return is told too.
+    m_watchdog.SilenceCount = 0;
+    m_tick.start();
+    setDevicePresent(true);
+    if (!m_watchdog.LinkLost && !m_state.linkAlive) {
+        m_state.linkAlive = true;
+        m_state.linkSince = m_state.deviceSince;
+    }
+    emit opened(device());
+}
+
+void SupplyLink::onOpenFailed(const QString &device, const QString &reason)
+{
+    setDevicePresent(false);
+    emit openFailed(device, reason);
+    if (m_reconnect && m_wanted)
+        m_retry.start();
+}
+
+void SupplyLink::onDeviceLost(const QString &device, const QString &reason)
+{
+    // The line fell silent with the loss: a frame that had ended is whole.
+    // Nothing before the gap may join what comes after it.
+    m_stream.lineQuiet();
+    emitFrames();
+    m_stream = korvale::StatusStream();
+    // Silence while the device is away is no news of its own.
+    m_tick.stop();
+    setDevicePresent(false);
+    emit deviceLost(device, reason);
+    if (m_reconnect && m_wanted)
+        m_retry.start();
+}
+
+void SupplyLink::setDevicePresent(bool present)
+{
+    if (m_state.devicePresent == present)
+        return;
+    m_state.devicePresent = present;
+    m_state.deviceSince = QDateTime::currentDateTime();
+}
