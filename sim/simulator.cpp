@@ -150,7 +150,7 @@ void Simulator::transmit(TimePoint now)
 long Simulator::send(std::span<const std::uint8_t> bytes, TimePoint now)
 {
     if (m_gate.kind() == LumpKind::None)
-        return m_pty.write(bytes);
+        return write(bytes);
     m_gate.hold(bytes, now);
     return long(bytes.size());
 }
@@ -159,7 +159,14 @@ void Simulator::releaseLump(TimePoint now)
 {
     // A FIFO may have more than one lump due after a late wake-up.
     for (std::vector<std::uint8_t> lump; !(lump = m_gate.release(now)).empty();)
-        m_pty.write(lump); // what does not fit on a full line is lost, as in transmit()
+        write(lump); // what does not fit on a full line is lost, as in transmit()
+}
+
+long Simulator::write(std::span<const std::uint8_t> bytes)
+{
+    const long written = m_pty.write(bytes);
+    m_counts.bytesWritten += std::max(written, 0L);
+    return written;
 }
 
 void Simulator::receive(TimePoint now)

@@ -41,6 +41,7 @@ public:
         long long blocksSent = 0;
         long long bytesDiscarded = 0;
         long long commandsReceived = 0;
+        long long bytesWritten = 0; // onto the line, whole or not
     };
 
     Simulator(const Options &options, Now now);
@@ -73,6 +74,7 @@ private:
     void transmit(TimePoint now);
     long send(std::span<const std::uint8_t> bytes, TimePoint now);
     void releaseLump(TimePoint now);
+    long write(std::span<const std::uint8_t> bytes);
     void receive(TimePoint now);
     void receivePaced(TimePoint now);
     // Up to `most` bytes from the line into the command reader: how many
