@@ -4,9 +4,9 @@
 namespace {
 
 const char kTool[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) COMMAND [ARGUMENT...]
-       korvale-cli plot [LOG] -o OUT.svg|OUT.png [OPTION...]
-       korvale-cli ports [set N DEVICE | clear N] [--format text|json]
-       korvale-cli [COMMAND] --help
+  or:  korvale-cli plot [LOG] -o OUT.svg|OUT.png [OPTION...]
+  or:  korvale-cli ports [set N DEVICE | clear N] [--format text|json]
+  or:  korvale-cli [COMMAND] --help
 
 Reads and drives a Korvale power supply on its serial line, from a shell:
 logs what the panel's displays and indicators would show, and sends what
@@ -44,28 +44,26 @@ be written); 2 usage error (then nothing was sent).
 
 Examples:
   Log the readings to a CSV file for an hour:
-    korvale-cli --port 1 watch --duration 3600 > readings.csv
+    $ korvale-cli --port 1 watch --duration 3600 > readings.csv
 
   Log for days through adapter resets, with metrics for Prometheus:
-    korvale-cli --port 1 watch --reconnect --format jsonl \
-        --metrics 9101 --output readings.jsonl
+    $ korvale-cli --port 1 watch --reconnect --format jsonl \
+    > --metrics 9101 --output readings.jsonl
 
   Select the voltage setting, then raise it one step at a time, logging
   five seconds after each step:
-    korvale-cli --port 1 press U
-    korvale-cli --port 1 watch --count 1 > ramp.csv
-    for step in 1 2 3 4 5; do
-        korvale-cli --port 1 up 1
-        korvale-cli --port 1 watch --duration 5 --no-header >> ramp.csv
-    done
+    $ korvale-cli --port 1 press U
+    $ korvale-cli --port 1 watch --count 1 > ramp.csv
+    $ for step in 1 2 3 4 5; do
+    > korvale-cli --port 1 up 1
+    > korvale-cli --port 1 watch --duration 5 --output ramp.csv
+    > done
 
   Draw the hour's log:
-    korvale-cli plot readings.csv -o readings.svg
+    $ korvale-cli plot readings.csv -o readings.svg
 )";
 
-const char kWatch[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) watch [--format csv|jsonl]
-                   [--no-header] [--count N] [--duration S] [--reconnect]
-                   [--metrics [ADDRESS:]PORT] [--output FILE]
+const char kWatch[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) watch [OPTION...]
 
 Prints one line on standard output for every status frame the supply sends,
 written out at once, so a pipe, tee or a killed run loses nothing already
@@ -136,10 +134,10 @@ The metrics, each labelled with the device (and the port for --port):
 The readings and indicators are left out while korvale_up is 0.
 
 Examples:
-  korvale-cli --port 1 watch --duration 3600 > readings.csv
-  korvale-cli --device /dev/serial/by-id/usb-FTDI-if00-port0 watch \
-      --format jsonl | tee readings.jsonl
-  korvale-cli --port 1 watch --reconnect --metrics 0.0.0.0:9101 > /dev/null
+  $ korvale-cli --port 1 watch --duration 3600 > readings.csv
+  $ korvale-cli --device /dev/serial/by-id/usb-FTDI-if00-port0 watch \
+  > --format jsonl | tee readings.jsonl
+  $ korvale-cli --port 1 watch --reconnect --metrics 0.0.0.0:9101 -o log.csv
 )";
 
 const char kPress[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) press KEY...
@@ -153,8 +151,8 @@ The port is closed only after the frames have left it; a network device
 line, and status 1 if the connection ended before that.
 
 Examples:
-  korvale-cli --port 1 press I/O
-  korvale-cli --port 2 press U F
+  $ korvale-cli --port 1 press I/O
+  $ korvale-cli --port 2 press U F
 )";
 
 const char kNumbered[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) %1 N
@@ -167,12 +165,11 @@ status 2. The port is closed only after the frame has left it, a network
 device only once it can also have crossed ser2net and the serial line.
 
 Examples:
-  korvale-cli --port 1 %1 5
-  korvale-cli --port 1 %1 2.5      # sends 2
+  $ korvale-cli --port 1 %1 5
+  $ korvale-cli --port 1 %1 2.5      # sends 2
 )";
 
-const char kPlot[] = R"(Usage: korvale-cli plot [LOG] -o OUT.svg|OUT.png [--title TEXT]
-                       [--size WIDTHxHEIGHT] [--from TIME] [--to TIME]
+const char kPlot[] = R"(Usage: korvale-cli plot [LOG] -o OUT.svg|OUT.png [OPTION...]
 
 Draws a log written by watch: CSV with or without its header, or JSON lines
 (told apart by their first line). Without LOG, or with "-", the log is read
@@ -213,14 +210,14 @@ standard error with their line numbers, then how many there were. A log
 with no readable frame is an error (status 1) and writes no picture.
 
 Examples:
-  korvale-cli plot readings.csv -o readings.svg
-  korvale-cli plot readings.jsonl -o morning.png --from 08:00 --to 12:00 \
-      --size 1600x900 --title "Burn-in, unit 7"
+  $ korvale-cli plot readings.csv -o readings.svg
+  $ korvale-cli plot readings.jsonl -o morning.png --from 08:00 --to 12:00 \
+  > --size 1600x900 --title "Burn-in, unit 7"
 )";
 
 const char kPorts[] = R"(Usage: korvale-cli ports [--format text|json]
-       korvale-cli ports set 1|2 DEVICE
-       korvale-cli ports clear 1|2
+  or:  korvale-cli ports set 1|2 DEVICE
+  or:  korvale-cli ports clear 1|2
 
 Lists the serial devices on this computer, each by its stable name
 (/dev/serial/by-id/..., else the kernel name) with its kernel name, maker,
@@ -248,9 +245,9 @@ Exit status: 0 done; 1 the settings file could not be written; 2 usage
 error.
 
 Examples:
-  korvale-cli ports
-  korvale-cli ports set 1 /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3XQ2-if00-port0
-  korvale-cli ports --format json | jq -r .ports.comm1.device
+  $ korvale-cli ports
+  $ korvale-cli ports set 1 /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3XQ2-if00-port0
+  $ korvale-cli ports --format json | jq -r .ports.comm1.device
 )";
 
 } // namespace
