@@ -83,7 +83,7 @@ void Watcher::take(const QByteArray &block)
     // steady trickle taken early would look like silence.
     if (m_watchdog.LinkLost) {
         tell(QStringLiteral("the supply is heard again"));
-        if (!m_writer.event(QDateTime::currentDateTime(), "link-back"))
+        if (!m_writer.event(QDateTime::currentDateTime(), LogEvent::LinkBack))
             return writeFailed();
     }
     m_watchdog.reset();
@@ -122,7 +122,7 @@ void Watcher::onTick()
                       1000));
         if (m_metrics)
             m_metrics->down();
-        event("link-lost");
+        event(LogEvent::LinkLost);
     }
 }
 
@@ -167,7 +167,7 @@ void Watcher::lose(const QString &message, const QString &reason)
     if (m_metrics)
         m_metrics->down();
     tell(QStringLiteral("%1: %2; trying again every second.").arg(message, reason));
-    event("device-lost", reason);
+    event(LogEvent::DeviceLost, reason);
     m_retry.start();
 }
 
@@ -185,16 +185,16 @@ void Watcher::onOpened()
     m_away = false;
     m_reasonTold.clear();
     tell(QStringLiteral("%1 is back.").arg(portName(m_invocation, chosenDevice(m_invocation))));
-    event("device-back");
+    event(LogEvent::DeviceBack);
     // Silence is counted from the return; a link lost before the loss stays
     // lost until bytes arrive, so that its return is logged too.
     m_watchdog.SilenceCount = 0;
     m_tick.start();
 }
 
-void Watcher::event(const char *name, const QString &reason)
+void Watcher::event(LogEvent what, const QString &reason)
 {
-    if (!m_writer.event(QDateTime::currentDateTime(), name, reason))
+    if (!m_writer.event(QDateTime::currentDateTime(), what, reason))
         writeFailed();
 }
 

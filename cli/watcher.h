@@ -2,7 +2,7 @@
 #pragma once
 
 #include "cli/invocation.h"
-#include "cli/recordwriter.h"
+#include "logformat/recordwriter.h"
 #include "protocol/linkwatchdog.h"
 #include "protocol/statusstream.h"
 
@@ -39,7 +39,7 @@ private:
     void lose(const QString &message, const QString &reason);
     void retry();
     void onOpened();
-    void event(const char *name, const QString &reason = {});
+    void event(LogEvent what, const QString &reason = {});
     void take(const QByteArray &block);
     void printFrames();
     void writeFailed();
