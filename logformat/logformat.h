@@ -35,6 +35,7 @@ enum class LogField
 inline constexpr std::array<const char *, 12> kLogFields = {
     "time",    "V",      "A",      "W",        "limit_V",  "limit_A",
     "limit_W", "remote", "output", "overtemp", "blinking", "fine"};
+static_assert(kLogFields.size() == std::size_t(LogField::Fine) + 1, "a name for every field");
 constexpr const char *logFieldName(LogField field)
 {
     return kLogFields[std::size_t(field)];
