@@ -2,7 +2,6 @@
 #include "cli/invocation.h"
 
 #include "cli/keynames.h"
-#include "cli/logreader.h"
 #include "protocol/numberentry.h"
 
 #include <QHostAddress>

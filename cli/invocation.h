@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "cli/logreader.h"
 #include "cli/portscommand.h"
+#include "logformat/logformat.h"
+#include "plot/plotoptions.h"
 #include "protocol/commandframe.h"
 
 #include <QString>
@@ -10,12 +11,6 @@
 
 #include <optional>
 #include <vector>
-
-enum class RecordFormat
-{
-    Csv,
-    JsonLines,
-};
 
 // Where --metrics serves: 127.0.0.1 unless an address is given.
 struct MetricsAddress
@@ -33,18 +28,6 @@ struct WatchOptions
     bool reconnect = false;
     std::optional<MetricsAddress> metrics;
     QString output; // a file the log is appended to; empty for stdout
-};
-
-struct PlotOptions
-{
-    QString log; // empty for standard input
-    QString output;
-    QString title;
-    int width = 1200;
-    int height = 800;
-    std::optional<TimeBound> from; // resolved against the log
-    std::optional<TimeBound> to;
-    bool readOnly = false; // read and parse only, for measuring the floor
 };
 
 // What one run of the tool is asked to do, checked in full before anything

@@ -1,16 +1,15 @@
 // SPDX-License-Identifier: MIT
 // korvale-cli: the supply from scripts and logs. Runs without a display:
-// only plot starts Qt Gui, for fonts, on the offscreen platform by default.
+// only plot starts Qt Gui (in plot/), for fonts, offscreen by default.
 #include "cli/helptext.h"
 #include "cli/invocation.h"
-#include "cli/plotcommand.h"
 #include "cli/portopening.h"
 #include "cli/portscommand.h"
 #include "cli/sendframes.h"
 #include "cli/watchcommand.h"
+#include "plot/plotcommand.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 
 #include <cstdio>
 
@@ -27,12 +26,8 @@ int main(int argc, char *argv[])
         return 2;
     }
     const Invocation &invocation = *parsed.invocation;
-    if (invocation.action == Invocation::Action::Plot) {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        QGuiApplication app(argc, argv);
-        return plotLog(invocation.plot);
-    }
+    if (invocation.action == Invocation::Action::Plot)
+        return runPlot(argc, argv, invocation.plot, tell);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("korvale-cli"));
     switch (invocation.action) {

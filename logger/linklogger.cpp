@@ -39,7 +39,7 @@ void LinkLogger::onLinkLost()
                          1000));
     if (m_metrics)
         m_metrics->down();
-    event("link-lost");
+    event(LogEvent::LinkLost);
 }
 
 void LinkLogger::onLinkBack()
@@ -47,7 +47,7 @@ void LinkLogger::onLinkBack()
     if (m_stopped)
         return;
     emit notice(QStringLiteral("the supply is heard again"));
-    event("link-back");
+    event(LogEvent::LinkBack);
 }
 
 void LinkLogger::onOpened(const QString &device)
@@ -57,7 +57,7 @@ void LinkLogger::onOpened(const QString &device)
     m_away = false;
     m_reasonTold.clear();
     emit notice(QStringLiteral("%1 is back.").arg(m_link.label(device)));
-    event("device-back");
+    event(LogEvent::DeviceBack);
 }
 
 void LinkLogger::onOpenFailed(const QString &device, const QString &reason)
@@ -93,12 +93,12 @@ void LinkLogger::lose(const QString &message, const QString &reason)
     if (m_metrics)
         m_metrics->down();
     emit notice(QStringLiteral("%1: %2; trying again every second.").arg(message, reason));
-    event("device-lost", reason);
+    event(LogEvent::DeviceLost, reason);
 }
 
-void LinkLogger::event(const char *name, const QString &reason)
+void LinkLogger::event(LogEvent event, const QString &reason)
 {
-    if (!m_writer.event(QDateTime::currentDateTime(), name, reason))
+    if (!m_writer.event(QDateTime::currentDateTime(), event, reason))
         writeFailed();
 }
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "cli/recordwriter.h"
+#include "logformat/recordwriter.h"
 
 #include <QObject>
 #include <QString>
@@ -38,7 +38,7 @@ private:
     void onOpenFailed(const QString &device, const QString &reason);
     void onDeviceLost(const QString &device, const QString &reason);
     void lose(const QString &message, const QString &reason);
-    void event(const char *name, const QString &reason = {});
+    void event(LogEvent event, const QString &reason = {});
     void writeFailed();
 
     SupplyLink &m_link;

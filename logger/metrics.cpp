@@ -31,13 +31,14 @@ struct Indicator
     int label;
 };
 constexpr std::array<Indicator, 4> kIndicators = {{
-    {{"korvale_output_on", "1 while the output is switched on."}, 14},
-    {{"korvale_remote", "1 while the supply is under remote control."}, 16},
-    {{"korvale_overtemperature", "1 while the supply reports overtemperature."}, 11},
-    {{"korvale_fine", "1 while fine steps are selected."}, 7},
+    {{"korvale_output_on", "1 while the output is switched on."},
+     korvale::IndicatorLabel::OutputOn},
+    {{"korvale_remote", "1 while the supply is under remote control."},
+     korvale::IndicatorLabel::Remote},
+    {{"korvale_overtemperature", "1 while the supply reports overtemperature."},
+     korvale::IndicatorLabel::Overtemp},
+    {{"korvale_fine", "1 while fine steps are selected."}, korvale::IndicatorLabel::Fine},
 }};
-
-constexpr std::array<int, 3> kModeTargets = {8, 9, 10};
 
 QByteArray escapedLabel(const QString &value)
 {
@@ -143,7 +144,7 @@ QByteArray Metrics::text() const
              {"korvale_constant_mode",
               "1 for the constant mode whose label blinks (the setting that limits)."},
              "gauge");
-    for (const int target : kModeTargets) {
+    for (const int target : korvale::kConstModeLabels) {
         const std::string_view mode = korvale::blinkingCaption(target);
         sample(out, "korvale_constant_mode",
                m_labels + ",mode=\"" + QByteArray(mode.data(), qsizetype(mode.size())) + '"',

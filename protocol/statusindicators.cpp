@@ -21,11 +21,11 @@ IndicatorUpdate indicatorUpdate(std::uint8_t statusByte)
         result.updates[result.count++] = {label, visible};
     };
 
-    set(16, isSet(StatusBit::Remote));
+    set(IndicatorLabel::Remote, isSet(StatusBit::Remote));
     const bool on = isSet(StatusBit::OutputOn);
-    set(14, on);
-    set(13, !on);
-    set(11, isSet(StatusBit::Overtemp));
+    set(IndicatorLabel::OutputOn, on);
+    set(IndicatorLabel::OutputOff, !on);
+    set(IndicatorLabel::Overtemp, isSet(StatusBit::Overtemp));
 
     // Checked from the lowest rank up, so the highest-ranked clear bit is the
     // one left in BlinkTarget: U-const before I-const before P-const.
@@ -35,29 +35,41 @@ IndicatorUpdate indicatorUpdate(std::uint8_t statusByte)
         int label;
     };
     for (const ConstMode mode :
-         {ConstMode{StatusBit::PowerConst, 10}, ConstMode{StatusBit::CurrentConst, 9},
-          ConstMode{StatusBit::VoltageConst, 8}}) {
+         {ConstMode{StatusBit::PowerConst, IndicatorLabel::PowerConst},
+          ConstMode{StatusBit::CurrentConst, IndicatorLabel::CurrentConst},
+          ConstMode{StatusBit::VoltageConst, IndicatorLabel::VoltageConst}}) {
         if (isSet(mode.bit))
             set(mode.label, true);
         else
             result.BlinkTarget = mode.label;
     }
-    set(7, isSet(StatusBit::Fine));
+    set(IndicatorLabel::Fine, isSet(StatusBit::Fine));
     return result;
 }
 
 std::string_view blinkingCaption(int BlinkTarget)
 {
     switch (BlinkTarget) {
-    case 8:
+    case IndicatorLabel::VoltageConst:
         return "U-const";
-    case 9:
+    case IndicatorLabel::CurrentConst:
         return "I-const";
-    case 10:
+    case IndicatorLabel::PowerConst:
         return "P-const";
     default:
         return "none";
     }
+}
+
+IndicatorStates indicatorStates(const IndicatorUpdate &update)
+{
+    const auto shown = [&update](int label) { return update.visibilityOf(label).value_or(false); };
+    return {shown(IndicatorLabel::Remote),
+            shown(IndicatorLabel::OutputOn),
+            shown(IndicatorLabel::Overtemp),
+            shown(IndicatorLabel::Fine),
+            update.BlinkTarget,
+            blinkingCaption(update.BlinkTarget)};
 }
 
 } // namespace korvale

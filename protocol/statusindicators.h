@@ -22,6 +22,22 @@ inline constexpr std::uint8_t VoltageConst = 0x40; // Label8 "U-const"
 inline constexpr std::uint8_t Fine = 0x80;         // Label7
 } // namespace StatusBit
 
+// The indicator labels by what they show (LabelN is N).
+namespace IndicatorLabel {
+inline constexpr int Fine = 7;
+inline constexpr int VoltageConst = 8;
+inline constexpr int CurrentConst = 9;
+inline constexpr int PowerConst = 10;
+inline constexpr int Overtemp = 11;
+inline constexpr int OutputOff = 13;
+inline constexpr int OutputOn = 14;
+inline constexpr int Remote = 16;
+} // namespace IndicatorLabel
+
+// The constant-mode labels, in the order the tools list them.
+inline constexpr std::array<int, 3> kConstModeLabels = {
+    IndicatorLabel::VoltageConst, IndicatorLabel::CurrentConst, IndicatorLabel::PowerConst};
+
 struct LabelUpdate
 {
     int label = 0; // LabelN
@@ -43,6 +59,20 @@ struct IndicatorUpdate
 };
 
 IndicatorUpdate indicatorUpdate(std::uint8_t statusByte);
+
+// What the indicators of one update say, by name, for the tools that report
+// them rather than paint them. The labels it always sets are read as they
+// are; a constant mode is told by the one that blinks.
+struct IndicatorStates
+{
+    bool remote = false;
+    bool outputOn = false;
+    bool overtemperature = false;
+    bool fine = false;
+    int BlinkTarget = 0;
+    std::string_view blinking; // its caption, "none" for 0
+};
+IndicatorStates indicatorStates(const IndicatorUpdate &update);
 
 // Caption of the constant-mode label BlinkTarget names, "none" for 0.
 std::string_view blinkingCaption(int BlinkTarget);

@@ -2,7 +2,7 @@
 // korvale-cli plot: what its pictures show, read back from the SVG's
 // structure (rectangles and polylines told apart by their colours), and
 // what it makes of logs it cannot wholly read.
-#include "cli/plotrender.h"
+#include "plot/plotrender.h"
 #include "simsupply.h"
 
 #include <QBuffer>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "cli/plotreduce.h"
+#include "plot/plotreduce.h"
 
 #include <QColor>
 #include <QSize>

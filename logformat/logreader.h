@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "logformat/logformat.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -13,15 +15,7 @@ class QIODevice;
 // One line of a log written by `watch`: a frame's readings or an event.
 struct LogRecord
 {
-    enum class Kind
-    {
-        Frame,
-        LinkLost,
-        LinkBack,
-        DeviceLost,
-        DeviceBack,
-    };
-    Kind kind = Kind::Frame;
+    std::optional<LogEvent> event; // none for a frame
     qint64 timeMs = 0;             // since the epoch
     int offsetSeconds = 0;         // from UTC, as the line wrote it
     std::array<float, 6> values{}; // V A W limit_V limit_A limit_W, in V, A, W
@@ -61,42 +55,25 @@ public:
         Skipped, // a blank line or a CSV header
         Refused,
     };
+    LogParser();
     Result parse(QByteArrayView line, LogRecord &record);
     // Why the last line was refused.
     QString why() const { return m_why; }
 
 private:
-    enum class Format
-    {
-        Unknown,
-        Csv,
-        JsonLines,
-    };
     Result refuse(const QString &why);
     Result parseCsv(QByteArrayView line, LogRecord &record);
     Result parseJson(QByteArrayView line, LogRecord &record);
     bool readHeader(QByteArrayView line);
 
-    Format m_format = Format::Unknown;
-    // Column of time, the six readings and output; watch's order by default.
-    std::array<int, 8> m_columns{0, 1, 2, 3, 4, 5, 6, 8};
-    int m_columnCount = 12;
+    std::optional<RecordFormat> m_format; // unknown until the first record
+    // Column of time, the six readings and output; watch's order until a
+    // header says otherwise.
+    std::array<int, 8> m_columns{};
+    int m_columnCount = 0;
     QString m_why;
 };
 
 // "2026-03-01T14:05:09.250+01:00" as written by watch; other ISO 8601 forms
 // are read too, more slowly. Fills the time and the offset of `record`.
 bool parseLogTime(QByteArrayView text, LogRecord &record);
-
-// A bound of --from or --to: a date and time (ISO 8601, local time unless
-// it has an offset), or a time of day, taken on the day of the log's first
-// record and in its offset.
-struct TimeBound
-{
-    qint64 ms = 0; // since the epoch, or since midnight for a time of day
-    bool timeOfDay = false;
-
-    // On the first record's day, or the day after when that is earlier.
-    qint64 resolve(const LogRecord &first) const;
-};
-std::optional<TimeBound> parseTimeBound(const QString &text);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "cli/plotrender.h"
+#include "plot/plotrender.h"
 
 #include <QDateTime>
 #include <QFontMetricsF>

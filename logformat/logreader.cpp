@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "cli/logreader.h"
+#include "logformat/logreader.h"
 
 #include <QDateTime>
 #include <QIODevice>
@@ -12,10 +12,11 @@
 
 namespace {
 
-constexpr qint64 kDayMs = 86400000;
 constexpr qsizetype kBlockSize = 1 << 16;
-const std::array<const char *, 8> kNeeded = {"time",    "V",       "A",       "W",
-                                             "limit_V", "limit_A", "limit_W", "output"};
+// The fields plot reads, in the order of LogParser's columns.
+constexpr std::array<LogField, 8> kNeeded = {LogField::Time,   LogField::V,      LogField::A,
+                                             LogField::W,      LogField::LimitV, LogField::LimitA,
+                                             LogField::LimitW, LogField::Output};
 
 // Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's formula).
 qint64 daysFromCivil(int y, int m, int d)
@@ -147,6 +148,12 @@ bool LineReader::next(QByteArrayView &line)
     }
 }
 
+LogParser::LogParser() : m_columnCount(int(kLogFields.size()))
+{
+    for (std::size_t i = 0; i < kNeeded.size(); ++i)
+        m_columns[i] = int(kNeeded[i]);
+}
+
 LogParser::Result LogParser::refuse(const QString &why)
 {
     m_why = why;
@@ -159,13 +166,13 @@ LogParser::Result LogParser::parse(QByteArrayView line, LogRecord &record)
     if (line.isEmpty())
         return Result::Skipped;
     const bool json = line.front() == '{';
-    if (m_format == Format::Csv && json)
+    if (m_format == RecordFormat::Csv && json)
         return refuse(QStringLiteral("a JSON line in a CSV log"));
-    if (m_format == Format::JsonLines && !json)
+    if (m_format == RecordFormat::JsonLines && !json)
         return refuse(QStringLiteral("not a JSON line, in a JSON lines log"));
     const Result result = json ? parseJson(line, record) : parseCsv(line, record);
     if (result == Result::Record)
-        m_format = json ? Format::JsonLines : Format::Csv;
+        m_format = json ? RecordFormat::JsonLines : RecordFormat::Csv;
     return result;
 }
 
@@ -173,7 +180,7 @@ bool LogParser::readHeader(QByteArrayView line)
 {
     const QList<QByteArray> names = line.toByteArray().split(',');
     for (std::size_t i = 0; i < kNeeded.size(); ++i) {
-        m_columns[i] = int(names.indexOf(kNeeded[i]));
+        m_columns[i] = int(names.indexOf(logFieldName(kNeeded[i])));
         if (m_columns[i] < 0)
             return false;
     }
@@ -183,10 +190,11 @@ bool LogParser::readHeader(QByteArrayView line)
 
 LogParser::Result LogParser::parseCsv(QByteArrayView line, LogRecord &record)
 {
-    if (line.startsWith("time,")) {
+    static const QByteArray kHeaderStart = QByteArray(logFieldName(LogField::Time)) + ',';
+    if (line.startsWith(kHeaderStart)) {
         if (!readHeader(line))
             return refuse(QStringLiteral("a CSV header without the columns of watch"));
-        m_format = Format::Csv;
+        m_format = RecordFormat::Csv;
         return Result::Skipped;
     }
     std::array<QByteArrayView, 32> fields;
@@ -206,13 +214,14 @@ LogParser::Result LogParser::parseCsv(QByteArrayView line, LogRecord &record)
         return refuse(QStringLiteral("no time"));
     for (int i = 0; i < 6; ++i) {
         if (!parseReading(fields[m_columns[i + 1]], record.values[i]))
-            return refuse(QStringLiteral("%1 is not a number").arg(QLatin1String(kNeeded[i + 1])));
+            return refuse(QStringLiteral("%1 is not a number")
+                              .arg(QLatin1String(logFieldName(kNeeded[i + 1]))));
     }
     const QByteArrayView output = fields[m_columns[7]];
     if (output != "on" && output != "off")
         return refuse(QStringLiteral("output is neither on nor off"));
     record.outputOn = output == "on";
-    record.kind = LogRecord::Kind::Frame;
+    record.event.reset();
     return Result::Record;
 }
 
@@ -223,33 +232,28 @@ LogParser::Result LogParser::parseJson(QByteArrayView line, LogRecord &record)
     if (!document.isObject())
         return refuse(QStringLiteral("not a JSON object"));
     const QJsonObject object = document.object();
-    if (!parseLogTime(object.value(QLatin1String("time")).toString().toLatin1(), record))
+    const auto value = [&object](LogField field) {
+        return object.value(QLatin1String(logFieldName(field)));
+    };
+    if (!parseLogTime(value(LogField::Time).toString().toLatin1(), record))
         return refuse(QStringLiteral("no time"));
-    if (const QJsonValue event = object.value(QLatin1String("event")); !event.isUndefined()) {
-        static const std::array<std::pair<const char *, LogRecord::Kind>, 4> kEvents = {{
-            {"link-lost", LogRecord::Kind::LinkLost},
-            {"link-back", LogRecord::Kind::LinkBack},
-            {"device-lost", LogRecord::Kind::DeviceLost},
-            {"device-back", LogRecord::Kind::DeviceBack},
-        }};
-        for (const auto &[name, kind] : kEvents) {
-            if (event.toString() == QLatin1String(name)) {
-                record.kind = kind;
-                return Result::Record;
-            }
-        }
-        return refuse(QStringLiteral("unknown event"));
+    if (const QJsonValue event = object.value(QLatin1String(kLogEventKey)); !event.isUndefined()) {
+        record.event = logEventNamed(event.toString());
+        if (!record.event)
+            return refuse(QStringLiteral("unknown event"));
+        return Result::Record;
     }
     for (int i = 0; i < 6; ++i) {
-        const QByteArray text = object.value(QLatin1String(kNeeded[i + 1])).toString().toLatin1();
+        const QByteArray text = value(kNeeded[i + 1]).toString().toLatin1();
         if (!parseReading(text, record.values[i]))
-            return refuse(QStringLiteral("%1 is not a number").arg(QLatin1String(kNeeded[i + 1])));
+            return refuse(QStringLiteral("%1 is not a number")
+                              .arg(QLatin1String(logFieldName(kNeeded[i + 1]))));
     }
-    const QString output = object.value(QLatin1String("output")).toString();
+    const QString output = value(LogField::Output).toString();
     if (output != QLatin1String("on") && output != QLatin1String("off"))
         return refuse(QStringLiteral("output is neither on nor off"));
     record.outputOn = output == QLatin1String("on");
-    record.kind = LogRecord::Kind::Frame;
+    record.event.reset();
     return Result::Record;
 }
 
@@ -264,29 +268,4 @@ bool parseLogTime(QByteArrayView text, LogRecord &record)
     record.timeMs = time.toMSecsSinceEpoch();
     record.offsetSeconds = time.offsetFromUtc();
     return true;
-}
-
-qint64 TimeBound::resolve(const LogRecord &first) const
-{
-    if (!timeOfDay)
-        return ms;
-    const qint64 offsetMs = first.offsetSeconds * 1000LL;
-    const qint64 local = first.timeMs + offsetMs;
-    const qint64 midnight = local - ((local % kDayMs) + kDayMs) % kDayMs;
-    const qint64 at = midnight + ms - offsetMs;
-    return at < first.timeMs ? at + kDayMs : at;
-}
-
-std::optional<TimeBound> parseTimeBound(const QString &text)
-{
-    const QTime time = QTime::fromString(text, Qt::ISODateWithMs);
-    if (time.isValid() && !text.contains(u'T'))
-        return TimeBound{time.msecsSinceStartOfDay(), true};
-    QString iso = text;
-    if (iso.size() > 10 && iso[10] == u' ')
-        iso[10] = u'T';
-    const QDateTime dateTime = QDateTime::fromString(iso, Qt::ISODateWithMs);
-    if (!dateTime.isValid())
-        return std::nullopt;
-    return TimeBound{dateTime.toMSecsSinceEpoch(), false};
 }

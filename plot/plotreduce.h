@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "cli/logreader.h"
+#include "logformat/logreader.h"
 
 #include <array>
 #include <vector>

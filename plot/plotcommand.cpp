@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
-#include "cli/plotcommand.h"
+#include "plot/plotcommand.h"
 
-#include "cli/invocation.h"
-#include "cli/logreader.h"
-#include "cli/plotrender.h"
-#include "cli/portopening.h"
+#include "logformat/logreader.h"
+#include "plot/plotoptions.h"
+#include "plot/plotrender.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 
 #include <cstdio>
 
@@ -18,7 +18,7 @@ constexpr qint64 kToldLines = 5;
 
 } // namespace
 
-int plotLog(const PlotOptions &options)
+int plotLog(const PlotOptions &options, const std::function<void(const QString &)> &tell)
 {
     QFile input;
     const bool standardInput = options.log.isEmpty();
@@ -98,4 +98,13 @@ int plotLog(const PlotOptions &options)
         return 1;
     }
     return 0;
+}
+
+int runPlot(int &argc, char **argv, const PlotOptions &options,
+            const std::function<void(const QString &)> &tell)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    return plotLog(options, tell);
 }

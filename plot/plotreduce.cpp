@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "cli/plotreduce.h"
+#include "plot/plotreduce.h"
 
 #include "protocol/linkwatchdog.h"
 
@@ -65,20 +65,21 @@ bool PlotReduction::add(const LogRecord &record)
     }
     reach(record.timeMs);
     m_lastMs = record.timeMs;
-    switch (record.kind) {
-    case LogRecord::Kind::Frame:
+    if (!record.event) {
         takeFrame(record);
-        break;
-    case LogRecord::Kind::LinkLost:
-    case LogRecord::Kind::DeviceLost:
-        m_gap.kinds |= record.kind == LogRecord::Kind::LinkLost ? PlotColumn::LinkLost
-                                                                : PlotColumn::DeviceLost;
+        return true;
+    }
+    switch (*record.event) {
+    case LogEvent::LinkLost:
+    case LogEvent::DeviceLost:
+        m_gap.kinds |=
+            record.event == LogEvent::LinkLost ? PlotColumn::LinkLost : PlotColumn::DeviceLost;
         if (!m_gap.open)
             m_gap.startMs = m_frames > 0 ? m_lastFrameMs : record.timeMs;
         m_gap.open = true;
         break;
-    case LogRecord::Kind::LinkBack:
-    case LogRecord::Kind::DeviceBack:
+    case LogEvent::LinkBack:
+    case LogEvent::DeviceBack:
         break; // the next frame closes the gap
     }
     return true;

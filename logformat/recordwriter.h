@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "cli/invocation.h"
+#include "logformat/logformat.h"
 #include "protocol/statusframe.h"
 
 #include <QDateTime>
@@ -19,7 +19,7 @@ public:
     bool frame(const QDateTime &time, const korvale::StatusReadings &readings);
     // Only JSON lines carry events; CSV rows stay all of one kind. A reason,
     // when given, says what the operator may want to know.
-    bool event(const QDateTime &time, const char *event, const QString &reason = {});
+    bool event(const QDateTime &time, LogEvent event, const QString &reason = {});
 
 private:
     bool write(const QByteArray &line);

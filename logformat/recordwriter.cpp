@@ -1,18 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "cli/recordwriter.h"
+#include "logformat/recordwriter.h"
 
 #include "protocol/statusindicators.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 
-#include <array>
-
 namespace {
-
-const std::array<const char *, 12> kFields = {"time",    "V",        "A",        "W",
-                                              "limit_V", "limit_A",  "limit_W",  "remote",
-                                              "output",  "overtemp", "blinking", "fine"};
 
 QByteArray flag(bool on, RecordFormat format)
 {
@@ -41,15 +35,15 @@ bool RecordWriter::header()
     if (m_format != RecordFormat::Csv)
         return true;
     QByteArrayList names;
-    for (const char *name : kFields)
+    for (const char *name : kLogFields)
         names << name;
     return write(names.join(','));
 }
 
 bool RecordWriter::frame(const QDateTime &time, const korvale::StatusReadings &readings)
 {
-    const korvale::IndicatorUpdate shown = korvale::indicatorUpdate(readings.StatusByte);
-    const std::string_view blinking = korvale::blinkingCaption(shown.BlinkTarget);
+    const korvale::IndicatorStates shown =
+        korvale::indicatorStates(korvale::indicatorUpdate(readings.StatusByte));
     const bool json = m_format == RecordFormat::JsonLines;
     auto text = [json](const QByteArray &value) { return json ? quoted(value) : value; };
 
@@ -58,29 +52,29 @@ bool RecordWriter::frame(const QDateTime &time, const korvale::StatusReadings &r
         const std::string_view reading = readings.text(i);
         values << text(QByteArray(reading.data(), qsizetype(reading.size())));
     }
-    values << flag(shown.visibilityOf(16).value_or(false), m_format)
-           << text(shown.visibilityOf(14).value_or(false) ? "on" : "off")
-           << flag(shown.visibilityOf(11).value_or(false), m_format)
-           << text(QByteArray(blinking.data(), qsizetype(blinking.size())))
-           << flag(shown.visibilityOf(7).value_or(false), m_format);
+    values << flag(shown.remote, m_format) << text(shown.outputOn ? "on" : "off")
+           << flag(shown.overtemperature, m_format)
+           << text(QByteArray(shown.blinking.data(), qsizetype(shown.blinking.size())))
+           << flag(shown.fine, m_format);
     if (!json)
         return write(values.join(','));
 
     QByteArray line = "{";
-    for (std::size_t i = 0; i < kFields.size(); ++i) {
+    for (std::size_t i = 0; i < kLogFields.size(); ++i) {
         if (i > 0)
             line += ',';
-        line += quoted(kFields[i]) + ':' + values[qsizetype(i)];
+        line += quoted(kLogFields[i]) + ':' + values[qsizetype(i)];
     }
     return write(line + '}');
 }
 
-bool RecordWriter::event(const QDateTime &time, const char *event, const QString &reason)
+bool RecordWriter::event(const QDateTime &time, LogEvent event, const QString &reason)
 {
     if (m_format != RecordFormat::JsonLines)
         return true;
-    QByteArray line =
-        "{\"time\":" + quoted(isoLocalTime(time).toLatin1()) + ",\"event\":" + quoted(event);
+    QByteArray line = '{' + quoted(logFieldName(LogField::Time)) + ':' +
+                      quoted(isoLocalTime(time).toLatin1()) + ',' + quoted(kLogEventKey) + ':' +
+                      quoted(logEventName(event));
     // A reason may come from the system and hold any character.
     if (!reason.isEmpty())
         line += ",\"reason\":" +
