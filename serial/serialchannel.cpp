@@ -26,7 +26,6 @@ SerialChannel::SerialChannel(QObject *parent) : QObject(parent)
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     // Bytes beyond this wait in the kernel until the next take makes room.
     m_port.setReadBufferSize(kReceiveQueue);
-    m_socket.setReadBufferSize(kReceiveQueue);
 
     m_quiet.setObjectName(QStringLiteral("quietLine"));
     m_quiet.setSingleShot(true);
@@ -43,10 +42,21 @@ SerialChannel::SerialChannel(QObject *parent) : QObject(parent)
 
     connect(&m_port, &QSerialPort::readyRead, this, &SerialChannel::countReceived);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialChannel::onErrorOccurred);
-    connect(&m_socket, &QTcpSocket::readyRead, this, &SerialChannel::countReceived);
-    connect(&m_socket, &QTcpSocket::connected, this, &SerialChannel::onConnected);
-    connect(&m_socket, &QTcpSocket::errorOccurred, this, &SerialChannel::onSocketError);
-    connect(&m_socket, &QTcpSocket::disconnected, this, &SerialChannel::markLost);
+}
+
+QTcpSocket *SerialChannel::socket()
+{
+    // Made at the first network opening: a window that never opens one
+    // does not pay for it before its first paint.
+    if (!m_socket) {
+        m_socket = new QTcpSocket(this);
+        m_socket->setReadBufferSize(kReceiveQueue);
+        connect(m_socket, &QTcpSocket::readyRead, this, &SerialChannel::countReceived);
+        connect(m_socket, &QTcpSocket::connected, this, &SerialChannel::onConnected);
+        connect(m_socket, &QTcpSocket::errorOccurred, this, &SerialChannel::onSocketError);
+        connect(m_socket, &QTcpSocket::disconnected, this, &SerialChannel::markLost);
+    }
+    return m_socket;
 }
 
 SerialChannel::~SerialChannel()
@@ -105,7 +115,7 @@ void SerialChannel::setPortOpen(bool open)
     if (isNetworkDevice(device)) {
         const NetworkDevice address = parseNetworkDevice(device);
         if (address.error.isEmpty()) {
-            startSession(&m_socket, port, device);
+            startSession(socket(), port, device);
             openSocket(address);
         } else {
             emit openFailed(port, device, address.error);
@@ -171,7 +181,7 @@ void SerialChannel::openSocket(const NetworkDevice &address)
     // turn of the event loop either way.
     LingeringClose *before = LingeringClose::lingering(m_openDevice);
     if (!before) {
-        m_socket.connectToHost(address.host, address.port);
+        m_socket->connectToHost(address.host, address.port);
         return;
     }
     // Until then the socket is not open: keys pressed meanwhile wait here.
@@ -181,20 +191,20 @@ void SerialChannel::openSocket(const NetworkDevice &address)
         if (session != m_session || !m_connecting || !m_connectError.isEmpty())
             return;
         m_heldBack = false;
-        m_socket.connectToHost(address.host, address.port);
+        m_socket->connectToHost(address.host, address.port);
         noteWritten(m_heldBytes.size());
-        m_socket.write(std::exchange(m_heldBytes, {}));
+        m_socket->write(std::exchange(m_heldBytes, {}));
     });
 }
 
 void SerialChannel::onConnected()
 {
-    if (m_device != &m_socket || !m_connecting)
+    if (m_device != m_socket || !m_connecting)
         return;
     m_connecting = false;
     m_connectTimeout.stop();
     // A key frame is four bytes: send each at once rather than gather them.
-    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     emit opened();
 }
 
@@ -202,7 +212,7 @@ void SerialChannel::onSocketError(QAbstractSocket::SocketError error)
 {
     // An open connection that fails also ends, which disconnected() tells;
     // a wait for bytes with a time limit ends this way too, and is no fault.
-    if (m_device != &m_socket || !m_connecting || !m_connectError.isEmpty())
+    if (m_device != m_socket || !m_connecting || !m_connectError.isEmpty())
         return;
     const NetworkDevice address = parseNetworkDevice(m_openDevice);
     switch (error) {
@@ -221,10 +231,10 @@ void SerialChannel::onSocketError(QAbstractSocket::SocketError error)
     case QAbstractSocket::NetworkError:
         m_connectError = QStringLiteral("no route to %1 (%2; is the network up, and the "
                                         "computer on?)")
-                             .arg(address.host, m_socket.errorString().toLower());
+                             .arg(address.host, m_socket->errorString().toLower());
         break;
     default:
-        m_connectError = m_socket.errorString();
+        m_connectError = m_socket->errorString();
         break;
     }
     // The socket is inside its own notification, where closing it is not
@@ -335,17 +345,17 @@ LingeringClose *SerialChannel::closePort(QSerialPort::Directions discard)
     if (!device)
         return nullptr;
     LingeringClose *closing = nullptr;
-    if (device == &m_socket) {
+    if (device == m_socket) {
         // A key pressed just before the port closes still reaches the
         // supply: what waits here is handed to the kernel, and the
         // connection ends once it can have crossed the line.
         if (m_wrote && !m_connecting && !m_lost &&
-            m_socket.state() == QAbstractSocket::ConnectedState) {
-            m_socket.flush();
+            m_socket->state() == QAbstractSocket::ConnectedState) {
+            m_socket->flush();
             closing =
-                LingeringClose::start(int(m_socket.socketDescriptor()), m_openDevice, lineBusy());
+                LingeringClose::start(int(m_socket->socketDescriptor()), m_openDevice, lineBusy());
         }
-        m_socket.abort();
+        m_socket->abort();
     } else {
         m_port.clear(discard);
         m_port.close();
@@ -367,7 +377,7 @@ std::chrono::milliseconds SerialChannel::lineBusy() const
 
 int SerialChannel::deviceHandle() const
 {
-    return m_device == &m_socket ? int(m_socket.socketDescriptor()) : int(m_port.handle());
+    return m_device == m_socket ? int(m_socket->socketDescriptor()) : int(m_port.handle());
 }
 
 void SerialChannel::pollLine()
@@ -457,7 +467,7 @@ void SerialChannel::dropLostDevice()
         return;
     const int port = m_openPort;
     const QString device = m_openDevice;
-    const bool network = m_device == &m_socket;
+    const bool network = m_device == m_socket;
     setPortOpen(false);
     m_port.clearError();
     // Qt's errorString() is no help here: a hung-up device reads as end of

@@ -119,6 +119,7 @@ signals:
     void lineQuiet();
 
 private:
+    QTcpSocket *socket();
     void openSocket(const NetworkDevice &address);
     void startSession(QIODevice *device, int port, const QString &deviceName);
     void onConnected();
@@ -142,7 +143,8 @@ private:
     // Children, so that a test can play the errors a real adapter reports,
     // or keep the quiet-line rule out of a case about lumps.
     QSerialPort m_port{this};
-    QTcpSocket m_socket{this};
+    // Made at the first network opening, see socket().
+    QTcpSocket *m_socket = nullptr;
     QTimer m_quiet{this};
     // One of the two while the port is open, else null.
     QIODevice *m_device = nullptr;

@@ -88,8 +88,7 @@ void TestForm1::startState()
     QVERIFY(!form.comm1()->isChecked() && form.comm2()->isChecked());
     QVERIFY(!form.channel().PortOpen() && form.channel().DTREnable());
     QCOMPARE(SerialChannel::devicePath(1) + SerialChannel::devicePath(2), "/dev/ttyS0/dev/ttyS1");
-    QCOMPARE(form.Timer1.interval(), 500);
-    QCOMPARE(form.Timer2.interval(), 100);
+    QCOMPARE(QPair(form.Timer1.interval(), form.Timer2.interval()), QPair(500, 100));
     QVERIFY(form.Timer1.isActive() && form.Timer2.isActive());
 
     // Only the direction marks start hidden. Controls stack in front of the
@@ -126,6 +125,7 @@ void TestForm1::startState()
 
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QCOMPARE(form.channel().findChildren<QIODevice *>().size(), 1); // the port; no socket yet
     QCOMPARE(form.minimumSize(), form.maximumSize());
     QCOMPARE(form.centralWidget()->size(), QSize(701, 331));
     // Screen readers get a name for every picture and the number box.
