@@ -95,6 +95,8 @@ void SupplyLink::emitFrames()
     while (const auto next = m_stream.next()) {
         m_state.readings = next->readings;
         m_state.frameTime = QDateTime::fromMSecsSinceEpoch(next->stamp);
+        m_state.indicators =
+            korvale::indicatorStates(korvale::indicatorUpdate(next->readings.StatusByte));
         emit frame(m_state.frameTime, next->readings);
     }
 }
