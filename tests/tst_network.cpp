@@ -210,7 +210,7 @@ void TestNetwork::hangingConnection()
     // A connect that waited would hold the thread for the whole time limit:
     // a timer due right after the pick would run only after the failure.
     bool turned = false;
-    QTimer::singleShot(1, this, [&] { turned = failed.isEmpty(); });
+    QTimer::singleShot(1, &failed, [&] { turned = failed.isEmpty(); });
     QVERIFY(channel.PortOpen() && channel.Output(QByteArray(4, '\x5a')));
     QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, SerialChannel::kConnectTimeoutMs + 3000);
     QVERIFY2(turned, "the event thread stalled while connecting");
