@@ -16,8 +16,6 @@ class SimSupply
 public:
     SimSupply() : m_link(m_dir.filePath(QStringLiteral("supply"))) {}
     ~SimSupply() { stop(); }
-    SimSupply(const SimSupply &) = delete;
-    SimSupply &operator=(const SimSupply &) = delete;
 
     // Starts the simulator with `arguments` (besides --link) and waits until
     // its line is ready; false if it did not come up within five seconds.

@@ -87,7 +87,6 @@ void TestForm1::startState()
              (QList<QAction *>{form.comm1(), form.comm2()}));
     QVERIFY(!form.comm1()->isChecked() && form.comm2()->isChecked());
     QVERIFY(!form.channel().PortOpen() && form.channel().DTREnable());
-    QCOMPARE(SerialChannel::devicePath(1) + SerialChannel::devicePath(2), "/dev/ttyS0/dev/ttyS1");
     QCOMPARE(QPair(form.Timer1.interval(), form.Timer2.interval()), QPair(500, 100));
     QVERIFY(form.Timer1.isActive() && form.Timer2.isActive());
 
@@ -150,11 +149,11 @@ void TestForm1::keysAndArrows()
             expected += QByteArray("\xEB\x90\xAA", 3) + codes[command - 1];
     }
 
-    // Text typed, arrow (12 right, 13 left), number sent or -1: refused.
+    // Text typed, arrow (12 right, 13 left), number sent or -1: refused. The
+    // number's every rounding and refusal is tst_protocol's.
     const std::tuple<const char *, int, int> entries[] = {
-        {"1", 12, 1},     {" 12 ", 13, 12}, {"255", 12, 255}, {"2.5", 13, 2},
-        {"17", 12, 0x11}, {"", 13, -1},     {"ten", 12, -1},  {"256", 13, -1},
-        {"-3", 12, -1},   {"1e1", 13, -1},  {"200", 13, 200}};
+        {"1", 12, 1},    {" 2.5 ", 13, 2}, {"255", 12, 255}, {"", 13, -1},
+        {"ten", 12, -1}, {"256", 13, -1},  {"200", 13, 200}};
     QLineEdit *box = w.panel().text1();
     for (const auto &[text, arrow, number] : entries) {
         box->setText(text);
@@ -258,42 +257,29 @@ void TestForm1::statusBlocks()
         QCOMPARE(w.form->channel().RThreshold(), rest);
     }
     QCOMPARE(w.form->BlinkTarget, 9);
-    // A port picked again counts whole frames afresh.
+    // A lowered count ends when the port is picked again, and with the quiet
+    // line after it.
     QVERIFY(w.deliver(QByteArray(20, '\0') + frame(0).left(10)));
     w.form->comm1()->trigger();
     QCOMPARE(w.form->channel().RThreshold(), 30);
-
-    // Hours of a line's worth of noise: the frame after it is read as if
-    // nothing happened.
-    QByteArray noise(512 * 1024, Qt::Uninitialized);
-    QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
-    QVERIFY(w.pty.write(noise));
-    // All taken, and any count its end began ended by the quiet line after it.
-    const SerialChannel &channel = w.form->channel();
-    QTRY_VERIFY_WITH_TIMEOUT(w.pty.playedBytesTaken(0) && channel.InBufferCount() == 0 &&
-                                 channel.RThreshold() == SerialChannel::kNotifyThreshold,
-                             60000);
-    QVERIFY(w.deliver(frame(0x50)));
-    QCOMPARE(w.readings().join(' ') + ' ' + shownIndicators(panel), usual + " 8,9,10,12,13");
+    QVERIFY(w.deliver(QByteArray(20, '\0') + frame(0).left(10)));
+    QTRY_COMPARE(w.form->channel().RThreshold(), 30);
 }
 
 void TestForm1::portsNoticeAndQuit()
 {
-    // comm1 is missing, comm2 held by another program: one notice, replaced,
-    // naming the device and the cause; the window keeps working.
+    // comm2 held by another program: the notice names the device and the
+    // cause (the notice itself is tst_ports'); the window keeps working.
     PtyPair one, two;
     SerialChannel holder;
-    qputenv("KORVALE_COMM1", "/dev/korvale-no-such-device");
     qputenv("KORVALE_COMM2", two.slavePathBytes());
     holder.setCommPort(2);
     holder.setPortOpen(true);
     Form1 form;
     form.show();
-    form.comm1()->trigger();
     form.comm2()->trigger();
     QVERIFY(!form.channel().PortOpen());
     PortChooser *notice = form.findChild<PortNotice *>()->notice();
-    QVERIFY(notice->isVisible() && !notice->isModal());
     QVERIFY(notice->text().contains(two.slavePath() + ") could not be opened: permission denied, "
                                                       "or another program holds the port"));
     holder.setPortOpen(false);

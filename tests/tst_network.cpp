@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The network device, socket://HOST:PORT: its addresses; the real window
-// against korvale-sim behind the real ser2net (readings, keys, a stall, the
-// far end closing, a refusal, picking again); a connection that hangs; and
-// many connections made and dropped, with the channel's bounds on a socket.
+// against korvale-sim behind the real ser2net (readings, keys, the far end
+// closing, a refusal, picking again); a connection that hangs; and
+// many connections made and dropped. The receive count and the queues are
+// the channel's whatever its device, and proven in tst_form1; only the
+// socket's own receive bound is checked here.
 #include "app/form1.h"
 #include "app/portnotice.h"
 #include "nettools.h"
@@ -12,7 +14,6 @@
 #include "simsupply.h"
 
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTcpServer>
 #include <QtTest>
@@ -22,11 +23,6 @@ namespace {
 QString deviceAt(quint16 port)
 {
     return QStringLiteral("socket://127.0.0.1:%1").arg(port);
-}
-
-QByteArray numbered(int sequence)
-{
-    return QByteArray("\xEB\x90", 2) + char(sequence >> 8) + char(sequence & 0xFF);
 }
 
 // Command frames the simulated supply has received, by its --command-log.
@@ -42,7 +38,6 @@ class TestNetwork : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void addresses_data();
     void addresses();
     void throughSer2net();
     void pressesReachTheSupply();
@@ -69,13 +64,7 @@ void TestNetwork::initTestCase()
 {
     m_form = std::make_unique<Form1>();
     m_form->show();
-    // Every picture drawn once, the link-lost one too, so that what the event
-    // thread does later is the connections' doing, not the first drawing's.
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
-    m_form->Watchdog.LinkLost = 1;
-    m_form->Timer1_Timer();
-    QTest::qWait(50);
-    m_form->Watchdog.reset();
     // Runs after the window's own handler. Label4 ("12", the voltage
     // setting) is blanked after each frame shown, so each one counts.
     connect(&m_form->channel(), &SerialChannel::OnComm, this, [this] {
@@ -86,45 +75,34 @@ void TestNetwork::initTestCase()
     });
 }
 
-void TestNetwork::addresses_data()
-{
-    QTest::addColumn<QString>("device");
-    QTest::addColumn<QString>("parsed"); // host and port, or a part of the error
-
-    QTest::newRow("name") << "socket://supplyhost:3000"
-                          << "supplyhost 3000";
-    QTest::newRow("IPv6 in brackets") << "socket://[fe80::1]:65535"
-                                      << "fe80::1 65535";
-    QTest::newRow("IPv6 bare") << "socket://fe80::1:3000"
-                               << "needs brackets";
-    QTest::newRow("no port") << "socket://supplyhost"
-                             << "no port";
-    QTest::newRow("port 65536") << "socket://supplyhost:65536"
-                                << "not '65536'";
-    QTest::newRow("no host") << "socket://:3000"
-                             << "no host";
-}
-
 void TestNetwork::addresses()
 {
-    QFETCH(QString, device);
-    QFETCH(QString, parsed);
-    QVERIFY(isNetworkDevice(device) && !isNetworkDevice("/dev/socket://x:1"));
-    const NetworkDevice address = parseNetworkDevice(device);
-    if (address.error.isEmpty()) {
-        QCOMPARE(address.host + ' ' + QString::number(address.port), parsed);
-        return;
+    QVERIFY(!isNetworkDevice("/dev/socket://x:1"));
+    // Host and port, or a part of the error.
+    const std::pair<const char *, const char *> cases[] = {
+        {"socket://supplyhost:3000", "supplyhost 3000"},
+        {"socket://[fe80::1]:65535", "fe80::1 65535"},
+        {"socket://fe80::1:3000", "needs brackets"},
+        {"socket://supplyhost", "no port"},
+        {"socket://supplyhost:65536", "not '65536'"},
+        {"socket://:3000", "no host"}};
+    for (const auto &[device, parsed] : cases) {
+        QVERIFY(isNetworkDevice(device));
+        const NetworkDevice address = parseNetworkDevice(device);
+        if (address.error.isEmpty()) {
+            QCOMPARE(address.host + ' ' + QString::number(address.port), QString(parsed));
+            continue;
+        }
+        QVERIFY2(address.error.contains(parsed) && address.error.contains("socket://HOST:PORT"),
+                 qPrintable(address.error));
+        // It fails the opening at once, with the same reason.
+        SerialChannel channel;
+        QSignalSpy failed(&channel, &SerialChannel::openFailed);
+        channel.setDevicePath(device);
+        channel.setPortOpen(true);
+        QVERIFY(!channel.PortOpen());
+        QCOMPARE(failed.value(0).value(2).toString(), address.error);
     }
-    QVERIFY2(address.error.contains(parsed) && address.error.contains("socket://HOST:PORT"),
-             qPrintable(address.error));
-
-    // It fails the opening at once, with the same reason.
-    SerialChannel channel;
-    QSignalSpy failed(&channel, &SerialChannel::openFailed);
-    channel.setDevicePath(device);
-    channel.setPortOpen(true);
-    QVERIFY(!channel.PortOpen());
-    QCOMPARE(failed.value(0).value(2).toString(), address.error);
 }
 
 void TestNetwork::throughSer2net()
@@ -136,22 +114,10 @@ void TestNetwork::throughSer2net()
     QSignalSpy lost(&channel, &SerialChannel::deviceLost);
     QSignalSpy failed(&channel, &SerialChannel::openFailed);
 
-    // Readings shown, and a key travels back: I/O turns the output on,
-    // current-limited.
+    // Readings shown (keys are counted by the supply in the next case).
     m_form->comm1()->trigger();
     QVERIFY(channel.PortOpen());
     QVERIFY(readingsShown(3));
-    QTest::mouseClick(m_form->panel()->command(10), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(label(1)->text(), QStringLiteral("10.00"), 3000);
-    QCOMPARE(label(2)->text(), QStringLiteral("1.000"));
-
-    // A stall: the link is lost but the port stays open, and the readings
-    // follow again once the network does.
-    m_ser2net.signal(SIGSTOP);
-    QTRY_COMPARE_WITH_TIMEOUT(m_form->Watchdog.LinkLost, 1, 4000);
-    m_ser2net.signal(SIGCONT);
-    QVERIFY(readingsShown(2));
-    QVERIFY(channel.PortOpen() && lost.isEmpty());
 
     // korvale-cli takes the line, in the middle of a frame as nearly always
     // with frames back to back: the window's port is closed, said once, the
@@ -240,29 +206,16 @@ void TestNetwork::hangingConnection()
     qputenv("KORVALE_COMM1", deviceAt(hole.serverPort()).toLatin1());
     SerialChannel &channel = m_form->channel();
     QSignalSpy failed(&channel, &SerialChannel::openFailed);
-    QEventLoop loop;
-    connect(&channel, &SerialChannel::openFailed, &loop, &QEventLoop::quit);
-    QTimer::singleShot(SerialChannel::kConnectTimeoutMs + 3000, &loop, &QEventLoop::quit);
-    QElapsedTimer sinceTick;
-    qint64 longestGap = 0;
-    QTimer ticks;
-    ticks.setInterval(10);
-    connect(&ticks, &QTimer::timeout, &loop,
-            [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
-
-    sinceTick.start();
-    ticks.start();
     m_form->comm1()->trigger();
-    QVERIFY(channel.PortOpen() && channel.Output(numbered(1)));
-    loop.exec();
-    qInfo("longest pause of the event thread while connecting: %lld ms", longestGap);
-    QCOMPARE(failed.size(), 1);
+    // A connect that waited would hold the thread for the whole time limit:
+    // a timer due right after the pick would run only after the failure.
+    bool turned = false;
+    QTimer::singleShot(1, &failed, [&] { turned = failed.isEmpty(); });
+    QVERIFY(channel.PortOpen() && channel.Output(QByteArray(4, '\x5a')));
+    QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, SerialChannel::kConnectTimeoutMs + 3000);
+    QVERIFY2(turned, "the event thread stalled while connecting");
     QVERIFY2(notice().contains("timed out"), qPrintable(notice()));
     QVERIFY(!channel.PortOpen());
-    // A waiting connect would hold the thread for the whole time limit; a
-    // loaded machine's scheduling delays are far shorter than half of it.
-    QVERIFY2(longestGap < SerialChannel::kConnectTimeoutMs / 2,
-             "the event thread stalled while connecting");
 }
 
 void TestNetwork::connectAndDrop()
@@ -272,8 +225,6 @@ void TestNetwork::connectAndDrop()
     SerialChannel channel;
     channel.setDevicePath(deviceAt(server.serverPort()));
     QSignalSpy lost(&channel, &SerialChannel::deviceLost);
-    QList<qsizetype> takes;
-    connect(&channel, &SerialChannel::OnComm, this, [&] { takes << channel.Input().size(); });
     // Opens the channel, writes `early` while it connects, and plays the far
     // end of the connection.
     std::unique_ptr<QTcpSocket> peer;
@@ -286,43 +237,33 @@ void TestNetwork::connectAndDrop()
         return peer != nullptr;
     };
 
-    // Counted byte by byte as on a serial line, whatever the lumps, and held
-    // to the same bounds.
+    // A socket is held to the serial port's receive bound: the rest waits in
+    // the kernel until a take makes room.
     QVERIFY(connectPeer({}));
-    peer->write(QByteArray(75, '\x5a'));
-    QTRY_COMPARE(takes, (QList<qsizetype>{30, 30, 15}));
-    channel.blockSignals(true);
     const QByteArray sent(3000, '\x33');
     peer->write(sent);
     QTRY_COMPARE(channel.InBufferCount(), SerialChannel::kReceiveQueue);
     QByteArray taken;
-    while (QTest::qWaitFor([&] { return channel.InBufferCount() > 0; }, 500))
+    while (taken.size() < sent.size() &&
+           QTest::qWaitFor([&] { return channel.InBufferCount() > 0; }))
         taken += channel.Input();
     QCOMPARE(taken, sent);
-    QByteArray accepted;
-    for (int i = 0; i < 200; ++i)
-        if (channel.Output(numbered(i)))
-            accepted += numbered(i);
-    QCOMPARE(accepted.size(), SerialChannel::kTransmitQueue);
-    // Closing after a drain cuts nothing off; a full queue takes 4.3 s on
-    // the line. The close ends a while after the far end's, which is when
-    // ser2net flushes the device: a slow machine can only make it later.
+    // A close after a frame ends a while after the far end's, which is when
+    // ser2net lets the device go: a slow machine can only make it later.
     QElapsedTimer farEndClosed;
     connect(peer.get(), &QTcpSocket::disconnected, this, [&] { farEndClosed.start(); });
-    QVERIFY(channel.drainAndClose(6000));
+    QVERIFY(channel.Output(QByteArray(4, '\x5a')) && channel.drainAndClose(6000));
     QVERIFY(farEndClosed.isValid() && farEndClosed.elapsed() >= LingeringClose::kRelease.count());
-    QTRY_COMPARE(peer->bytesAvailable(), accepted.size());
-    QCOMPARE(peer->readAll(), accepted);
-    channel.blockSignals(false);
     peer.reset();
 
     // Made and dropped by the far end, over and over: what was written while
     // connecting arrives, each drop is told once, no descriptor is kept.
     const qsizetype fdsBefore = QDir("/proc/self/fd").entryList(QDir::System).size();
     for (int i = 0; i < 100; ++i) {
-        QVERIFY(connectPeer(numbered(i)));
-        QTRY_COMPARE(peer->bytesAvailable(), 4);
-        QCOMPARE(peer->readAll(), numbered(i));
+        const QByteArray early(4, char(i));
+        QVERIFY(connectPeer(early));
+        QTRY_COMPARE(peer->bytesAvailable(), early.size());
+        QCOMPARE(peer->readAll(), early);
         // Some cycles drop in the middle of a frame.
         peer->write(QByteArray(i % 40, '\x5a'));
         peer->flush();

