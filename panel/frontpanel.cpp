@@ -14,10 +14,10 @@
 
 namespace {
 
-const QColor kButtonFace(255, 255, 192);
-const QColor kTextBoxBackground(192, 192, 255);
-const QColor kWindowBackground(192, 192, 192);
-constexpr QSize kArrowSize(16, 16);
+QColor colourOf(Rgb rgb)
+{
+    return QColor(rgb.red, rgb.green, rgb.blue);
+}
 
 QFont fontOf(const FontSpec &style)
 {
@@ -42,11 +42,11 @@ void setColour(QWidget *widget, QPalette::ColorRole role, const QColor &colour)
 QPushButton *makeButton(const ControlSpec &entry, QWidget *parent)
 {
     auto *button = new QPushButton(QString::fromLatin1(entry.caption), parent);
-    setColour(button, QPalette::Button, kButtonFace);
+    setColour(button, QPalette::Button, colourOf(PanelColour::ButtonFace));
     button->setAutoDefault(false);
     if (entry.kind == ControlKind::PictureButton) {
         button->setIcon(QIcon(QString::fromLatin1(entry.art)));
-        button->setIconSize(kArrowSize);
+        button->setIconSize(QSize(kArrowIconPixels, kArrowIconPixels));
     }
     return button;
 }
@@ -54,7 +54,7 @@ QPushButton *makeButton(const ControlSpec &entry, QWidget *parent)
 QLineEdit *makeTextBox(const ControlSpec &entry, QWidget *parent)
 {
     auto *box = new QLineEdit(QString::fromLatin1(entry.caption), parent);
-    setColour(box, QPalette::Base, kTextBoxBackground);
+    setColour(box, QPalette::Base, colourOf(PanelColour::TextBoxBackground));
     box->setMaxLength(std::numeric_limits<int>::max()); // no length limit of its own
     box->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     return box;
@@ -75,7 +75,7 @@ FrontPanel::FrontPanel(QWidget *parent) : QWidget(parent)
 {
     setFixedSize(kClientWidth, kClientHeight);
     setAutoFillBackground(true);
-    setColour(this, QPalette::Window, kWindowBackground);
+    setColour(this, QPalette::Window, colourOf(PanelColour::WindowBackground));
 
     // Created back to front, so that later siblings stack in front.
     const auto inventory = controlInventory();

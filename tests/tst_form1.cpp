@@ -199,27 +199,35 @@ void TestForm1::statusBlocks()
     const QString usual = "12.34 5.000 123.4 40 0.50 200";
     QByteArray shifted = QByteArray(5, '\x33') + frame(0x56).left(25);
     shifted[8] = char(0xB5); // 0x04B5: 12.05
+    // Whole frames come from the table the web page is checked against too.
     // Clear constant-mode bits keep their labels' visibility; a rejected
     // block changes nothing but "Locked" and the watchdog.
-    const std::tuple<QByteArray, QString, QString, int> rows[] = {
+    std::vector<std::tuple<QByteArray, QString, QString, int>> rows = {
         {frame(0x7E).mid(10), "00.00 0.000 000.0 00 0.00 000", "7,8,9,10,11,12,13,14,16",
          0}, // a cut frame's tail
-        {frame(0x00), usual, "8,9,10,12,13", 8},
-        {frame(0x01), usual, "8,9,10,12,13", 8},
-        {frame(0x50), usual, "8,9,10,12,13", 9},
-        {frame(0x60), usual, "8,9,10,12,13", 10},
-        {frame(0x10), usual, "8,9,10,12,13", 8},
-        {frame(0xFE), usual, "7,8,9,10,11,12,14,16", 0},
-        {frame(0x88), usual, "7,8,9,10,11,12,13", 8},
-        // A frame with a stray byte shows; two frames in one lump show in
-        // turn, the second last.
-        {frame(0x36) + '\0', usual, "8,9,10,12,14,16", 8},
-        {frame(0x36) + frame(0x88), usual, "7,8,9,10,11,12,13", 8},
-        {QByteArray(30, '\x11'), usual, "7,8,9,10,11,12,13", 8},
-        {QByteArray(16, '\0') + frame(0x36), usual, "7,8,9,10,11,12,13", 8},
-        {shifted, "12.05 5.000 123.4 40 0.50 200", "8,9,10,12,14,16", 9},
-        {frame(0x76), usual, "8,9,10,12,14,16", 0},
     };
+    QFile table(QStringLiteral(KORVALE_STATUS_FRAMES));
+    QVERIFY(table.open(QIODevice::ReadOnly));
+    const QJsonArray shared = QJsonDocument::fromJson(table.readAll()).array();
+    QVERIFY(!shared.isEmpty());
+    for (const QJsonValue row : shared) {
+        QStringList texts, visible;
+        for (const QJsonValue text : row[u"texts"].toArray())
+            texts << text.toString();
+        for (const QJsonValue label : row[u"visible"].toArray())
+            visible << QString::number(label.toInt());
+        rows.emplace_back(QByteArray::fromHex(row[u"frame"].toString().toLatin1()), texts.join(' '),
+                          visible.join(','), row[u"blinkTarget"].toInt());
+    }
+    rows.insert(rows.end(), {
+                                // A frame with a stray byte shows; two frames in one lump show in
+                                // turn, the second last.
+                                {frame(0x36) + '\0', usual, "8,9,10,12,14,16", 8},
+                                {frame(0x36) + frame(0x88), usual, "7,8,9,10,11,12,13", 8},
+                                {QByteArray(30, '\x11'), usual, "7,8,9,10,11,12,13", 8},
+                                {QByteArray(16, '\0') + frame(0x36), usual, "7,8,9,10,11,12,13", 8},
+                                {shifted, "12.05 5.000 123.4 40 0.50 200", "8,9,10,12,14,16", 9},
+                            });
     for (const auto &[block, readings, indicators, target] : rows) {
         panel.label(15)->show();
         panel.image(3)->show();
