@@ -1,7 +1,31 @@
 // SPDX-License-Identifier: MIT
 #include "webpage/pageassets.h"
 
-std::optional<PageAsset> pageAsset(const QString &)
+#include "webpage/panelhtml.h"
+
+#include <QFile>
+
+namespace {
+
+std::optional<PageAsset> resource(const QString &path, const char *mimeType)
 {
+    QFile file(QStringLiteral(":/webpage") + path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return PageAsset{file.readAll(), mimeType};
+}
+
+} // namespace
+
+std::optional<PageAsset> pageAsset(const QString &path)
+{
+    if (path == u"/")
+        return PageAsset{panelHtml(), "text/html; charset=utf-8"};
+    if (path == u"/panel.js")
+        return resource(path, "text/javascript; charset=utf-8");
+    if (path == u"/panel.css")
+        return resource(path, "text/css; charset=utf-8");
+    if (path.startsWith(u"/art/") && path.endsWith(u".svg") && !path.contains(u".."))
+        return resource(path, "image/svg+xml");
     return std::nullopt;
 }
