@@ -49,8 +49,8 @@ function stopper(child) {
 
 // `korvale-cli serve` on a port the system chooses; resolves once it has
 // said where the panel is.
-export async function startServe(device, extra = []) {
-    const child = spawn(cli, ['serve', '--device', device, '--http', '127.0.0.1:0', ...extra],
+export async function startServe(device, extra = [], http = '127.0.0.1:0') {
+    const child = spawn(cli, ['serve', '--device', device, '--http', http, ...extra],
         { stdio: ['ignore', 'pipe', 'inherit'] });
     const line = await firstLine(child, 'korvale-cli serve');
     const match = /^panel on (http:\/\/[^/]+)\/\?token=([0-9A-Za-z]+)$/.exec(line);

@@ -1,0 +1,117 @@
+// SPDX-License-Identifier: MIT
+// Clicks through the page reach korvale-sim as the window's bytes, once and
+// in order; a page without the token cannot send; and a click made while
+// the server is gone is never sent later.
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { writeFileSync } from 'node:fs';
+import { launchBrowser, panelState, scratch, startServe, startSim, until } from './harness.mjs';
+
+let dir, sim, serve, browser;
+const tokenFile = () => dir.path('token');
+
+before(async () => {
+    dir = scratch();
+    writeFileSync(tokenFile(), '0123456789abcdef0123456789abcdef\n');
+    sim = await startSim(dir.dir);
+    serve = await startServe(sim.link, ['--token-file', tokenFile()]);
+    browser = await launchBrowser();
+});
+
+after(async () => {
+    await browser?.close();
+    await serve?.stop();
+    await sim?.stop();
+    dir?.remove();
+});
+
+// Frames flow: "Locked" has gone and the steady link picture stands alone.
+async function linkAlive(page) {
+    const state = await panelState(page);
+    return state.image2 && !state.image3 && !state.visible.includes(15);
+}
+
+// Waits for the command log to end in `marker` (a click made last, whose
+// frame proves all before it were handled) and returns what came since
+// `from`.
+async function commandsUpTo(from, marker) {
+    const all = await until(() => {
+        const lines = sim.commands();
+        return lines.length > from && lines.at(-1) === marker && lines;
+    }, 'the marker frame ' + marker);
+    return all.slice(from);
+}
+
+test('every key and both arrows send the window\'s frames, once, in order', async () => {
+    const page = await browser.newPage();
+    await page.goto(serve.url);
+    await until(() => linkAlive(page), 'frames from the supply');
+    const from = sim.commands().length;
+    // Control, entry for the arrows, the frame expected or the reason shown.
+    const clicks = [
+        [1, '', 'eb 90 aa 00'], [2, '', 'eb 90 aa 04'], [3, '', 'eb 90 aa 08'],
+        [4, '', 'eb 90 aa 01'], [5, '', 'eb 90 aa 05'], [6, '', 'eb 90 aa 09'],
+        [7, '', 'eb 90 aa 02'], [8, '', 'eb 90 aa 06'], [9, '', 'L has no key code'],
+        [10, '', 'eb 90 aa 0c'], [11, '', 'REM has no key code'],
+        [12, '12.5', 'eb 90 55 0c'], [13, ' 255 ', 'eb 90 cc ff'],
+        [12, '256', "'256' is not a number from 0 to 255"], [13, '', "'' is not a number from 0 to 255"],
+        [12, '1', 'eb 90 55 01'],
+    ];
+    const expected = [];
+    for (const [n, entry, outcome] of clicks) {
+        if (n >= 12)
+            await page.fill('#Text1', entry);
+        await page.click('#Command' + n);
+        if (outcome.startsWith('eb 90')) {
+            expected.push(outcome);
+        } else {
+            await until(async () => (await panelState(page)).status.includes(outcome), outcome);
+            // A good click clears the reason again.
+            await page.click('#Command1');
+            expected.push('eb 90 aa 00');
+            await until(async () => (await panelState(page)).status === '', 'the reason to clear');
+        }
+    }
+    await page.click('#Command4');
+    expected.push('eb 90 aa 01');
+    assert.deepEqual(await commandsUpTo(from, 'eb 90 aa 01'), expected);
+    await page.close();
+});
+
+test('a page without the token is read-only and sends nothing', async () => {
+    const from = sim.commands().length;
+    const viewer = await browser.newPage();
+    await viewer.goto(serve.base + '/');
+    await until(async () => (await panelState(viewer)).status.startsWith('Read-only'), 'the read-only note');
+    for (let n = 1; n <= 13; ++n)
+        assert.equal(await viewer.getAttribute('#Command' + n, 'aria-disabled'), 'true');
+    await viewer.click('#Command1', { force: true });
+    await viewer.click('#Command12', { force: true });
+    // A page with the token sends a marker after the viewer's clicks.
+    const page = await browser.newPage();
+    await page.goto(serve.url);
+    await until(async () => (await page.getAttribute('#Command8', 'aria-disabled')) === 'false', 'control');
+    await page.click('#Command8');
+    assert.deepEqual(await commandsUpTo(from, 'eb 90 aa 06'), ['eb 90 aa 06']);
+    await viewer.close();
+    await page.close();
+});
+
+test('with the server gone the page says so, refuses clicks, and follows it back', async () => {
+    const page = await browser.newPage();
+    await page.goto(serve.url);
+    await until(() => linkAlive(page), 'frames from the supply');
+    const from = sim.commands().length;
+    const address = serve.base.replace('http://', '');
+    await serve.stop();
+    await until(async () => (await panelState(page)).status.startsWith('The server cannot be reached'),
+        'the page to see the server gone');
+    await page.click('#Command2', { force: true });
+    await until(async () => (await panelState(page)).status.includes('cannot be reached'), 'the refusal');
+    serve = await startServe(sim.link, ['--token-file', tokenFile()], address);
+    await until(async () => (await panelState(page)).status === '' && (await linkAlive(page)),
+        'the page to follow the server back');
+    await page.click('#Command3');
+    assert.deepEqual(await commandsUpTo(from, 'eb 90 aa 08'), ['eb 90 aa 08']);
+    await page.close();
+});
