@@ -62,7 +62,9 @@
         const ws = new WebSocket(scheme + location.host + '/live?token=' + encodeURIComponent(token));
         socket = ws;
         ws.onopen = () => {
+            // A refusal for want of a server is over now it is back.
             notes.down = '';
+            notes.refused = '';
             showNotes();
         };
         ws.onmessage = (event) => {
