@@ -24,6 +24,64 @@ after(async () => {
     await supply?.close();
 });
 
+// The window's accessible names, by role, and the control that carries each.
+const named = [
+    ['button', 'U', 'Command1'], ['button', 'I', 'Command2'], ['button', 'P', 'Command3'],
+    ['button', 'u', 'Command4'], ['button', 'ENT', 'Command5'], ['button', 'CE', 'Command6'],
+    ['button', 'N', 'Command7'], ['button', 'F', 'Command8'], ['button', 'L', 'Command9'],
+    ['button', 'I/O', 'Command10'], ['button', 'REM', 'Command11'],
+    ['button', 'Right arrow', 'Command12'], ['button', 'Left arrow', 'Command13'],
+    ['textbox', 'Number', 'Text1'], ['img', 'Front panel', 'Image1'], ['img', 'Link alive', 'Image2'],
+    ['img', 'Link lost', 'Image3'], ['img', 'Up mark', 'Image4'], ['img', 'Down mark', 'Image5'],
+];
+// Window geometry in pixels of the 701 x 331 panel, and font pixel sizes.
+const geometry = [
+    ['Command1', 338, 71, 35, 22, 12], ['Command12', 581, 112, 27, 35, 0], ['Text1', 544, 117, 33, 25, 14],
+    ['Label1', 93, 74, 88, 33, 35], ['Label16', 99, 175, 41, 15, 12], ['Image1', 8, 8, 687, 318, 0],
+];
+
+test('controls carry the window\'s ids, names, order, colours and geometry at any width', async () => {
+    for (const [role, name, id] of named) {
+        const control = page.getByRole(role, { name, exact: true, includeHidden: true });
+        assert.equal(await control.getAttribute('id'), id, name);
+    }
+    assert.equal(await page.getByRole('button', { name: 'QUIT' }).count(), 0);
+    assert.equal(await page.getAttribute('#Label1', 'aria-description'), 'Volts display');
+    assert.equal(await page.getAttribute('#Label6', 'aria-description'), 'Watts limit display');
+    // Only the direction marks start hidden, and hidden means not shown.
+    const html = await (await fetch(serve.base + '/')).text();
+    assert.deepEqual([...html.matchAll(/id="(\w+)"[^>]* hidden>/g)].map((m) => m[1]), ['Image4', 'Image5']);
+    assert.deepEqual(await page.evaluate(() => [...document.querySelectorAll('#panel > *')]
+        .filter((e) => e.checkVisibility() === e.hidden).map((e) => e.id)), []);
+    assert.deepEqual(await page.evaluate(() => ['panel', 'Command1', 'Text1']
+        .map((id) => getComputedStyle(document.getElementById(id)).backgroundColor)),
+    ['rgb(192, 192, 192)', 'rgb(255, 255, 192)', 'rgb(192, 192, 255)']);
+
+    // The keys, the arrows, then the number box, as the window's tab order.
+    await page.focus('#Command1');
+    const order = ['Command1'];
+    for (let i = 0; i < 13; ++i) {
+        await page.keyboard.press('Tab');
+        order.push(await page.evaluate(() => document.activeElement.id));
+    }
+    assert.deepEqual(order, [...Array(13).keys()].map((i) => 'Command' + (i + 1)).concat('Text1'));
+
+    for (const width of [701, 1402, 500]) {
+        await page.setViewportSize({ width, height: 800 });
+        const scale = (await page.locator('#panel').boundingBox()).width / 701;
+        const origin = await page.locator('#panel').boundingBox();
+        for (const [id, left, top, w, h, font] of geometry) {
+            const box = await page.locator('#' + id).boundingBox();
+            const got = [box.x - origin.x, box.y - origin.y, box.width, box.height].map((v) => v / scale);
+            got.forEach((v, i) => assert.ok(Math.abs(v - [left, top, w, h][i]) < 1, `${id} at ${width}: ${got}`));
+            if (font) {
+                const size = await page.$eval('#' + id, (e) => parseFloat(getComputedStyle(e).fontSize));
+                assert.ok(Math.abs(size / scale - font) < 0.1, `${id} font ${size} at ${width}`);
+            }
+        }
+    }
+});
+
 const withoutLabel = (labels, n) => labels.filter((label) => label !== n);
 
 test('each status frame shows the window\'s texts and indicators, and its label blinks', async () => {

@@ -118,13 +118,13 @@ export function panelState(page) {
     return page.evaluate(() => {
         const visible = [];
         for (let n = 7; n <= 16; ++n)
-            if (!document.getElementById('Label' + n).hidden)
+            if (document.getElementById('Label' + n).checkVisibility())
                 visible.push(n);
         return {
             texts: [1, 2, 3, 4, 5, 6].map((n) => document.getElementById('Label' + n).textContent),
             visible,
-            image2: !document.getElementById('Image2').hidden,
-            image3: !document.getElementById('Image3').hidden,
+            image2: document.getElementById('Image2').checkVisibility(),
+            image3: document.getElementById('Image3').checkVisibility(),
             status: document.getElementById('status').textContent,
         };
     });
