@@ -198,9 +198,6 @@ void LiveServer::onText(Client &client, const QString &text)
     const QByteArray bytes = text.toUtf8();
     const korvale::ParsedLiveRequest parsed =
         korvale::parseLiveRequest(std::string_view(bytes.constData(), std::size_t(bytes.size())));
-    if (!client.takeKey())
-        return reply(client, parsed.id, false,
-                     QStringLiteral("Too many keys at once: the line takes one frame per 33 ms."));
     if (!parsed.request)
         return reply(client, parsed.id, false, QString::fromStdString(parsed.why));
     const korvale::LiveRequest &request = *parsed.request;
@@ -230,6 +227,10 @@ void LiveServer::onText(Client &client, const QString &text)
         }
         korvale::fillKeyFrame(frame, *code);
     }
+    // Only what would reach the line counts against the page's rate.
+    if (!client.takeKey())
+        return reply(client, request.id, false,
+                     QStringLiteral("Too many keys at once: the line takes one frame per 33 ms."));
     if (m_link.send(frame))
         return reply(client, request.id, true);
     reply(client, request.id, false,
