@@ -14,6 +14,7 @@ the panel's keys and arrow buttons send.
 
 Commands:
   watch           print one line per status frame, as CSV or JSON lines
+  serve           show the front panel in a web browser, with keys
   press KEY...    press keys, named as printed on the panel:
                   U u N I ENT F P CE I/O
   up N            what the right arrow sends with N (0 to 255) in its box
@@ -140,6 +141,49 @@ Examples:
   $ korvale-cli --port 1 watch --reconnect --metrics 0.0.0.0:9101 -o log.csv
 )";
 
+const char kServe[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) serve [OPTION...]
+
+Shows the supply's front panel in any web browser: its displays, indicators
+and blinking as the window shows them, and its keys and arrows. One process
+holds the line and serves every page; the device is opened again about once
+a second whenever it is away, for as long as the run lasts.
+
+Once it listens, one line on standard output gives the panel's address:
+  panel on http://127.0.0.1:8080/?token=TOKEN
+A page opened with that token may press keys; a page without it only
+watches, and says so. The token is new at every start (32 hex digits),
+unless --token-file gives one.
+
+Options:
+  --http [ADDRESS:]PORT
+                  where to serve (default 127.0.0.1:8080; 0.0.0.0 for every
+                  network, [::1] for IPv6); PORT 0 takes a free port, which
+                  the printed address then names
+  --token-file FILE
+                  the key token is the first line of FILE
+  --output FILE   append the log to FILE, as watch --output does; without it
+                  no log is written
+  --format csv|jsonl, --no-header
+                  the log's format, as for watch
+SIGINT (Ctrl+C) and SIGTERM end it with status 0.
+
+On the same port:
+  /          the front panel
+  /live      the page's live channel (a WebSocket): the panel's state as it
+             changes, and the keys pressed. Pages of other sites are refused
+             (403); each page may send 8 keys at once, then one per 33 ms;
+             a page that stops reading is dropped
+  /metrics   what watch --metrics serves, for Prometheus
+
+Device losses and returns and silences of the line are told on standard
+error, as watch --reconnect tells them.
+
+Examples:
+  $ korvale-cli --port 1 serve
+  $ korvale-cli --device socket://supplyhost:3000 serve --http 0.0.0.0:8080 \
+  > --token-file /etc/korvale/token --output readings.csv
+)";
+
 const char kPress[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) press KEY...
 
 Sends the key frames of the named keys, in the order given, as the panel
@@ -256,6 +300,8 @@ QString helpText(const QString &topic)
 {
     if (topic == QLatin1String("watch"))
         return QString::fromUtf8(kWatch);
+    if (topic == QLatin1String("serve"))
+        return QString::fromUtf8(kServe);
     if (topic == QLatin1String("plot"))
         return QString::fromUtf8(kPlot);
     if (topic == QLatin1String("ports"))

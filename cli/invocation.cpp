@@ -14,18 +14,25 @@ namespace {
 
 const QStringList kCommands = {QStringLiteral("watch"), QStringLiteral("press"),
                                QStringLiteral("up"),    QStringLiteral("down"),
-                               QStringLiteral("plot"),  QStringLiteral("ports")};
+                               QStringLiteral("plot"),  QStringLiteral("ports"),
+                               QStringLiteral("serve")};
 const QStringList kValued = {
-    QStringLiteral("--port"),   QStringLiteral("--device"),   QStringLiteral("--format"),
-    QStringLiteral("--count"),  QStringLiteral("--duration"), QStringLiteral("--metrics"),
-    QStringLiteral("--output"), QStringLiteral("--title"),    QStringLiteral("--size"),
-    QStringLiteral("--from"),   QStringLiteral("--to")};
+    QStringLiteral("--port"),      QStringLiteral("--device"),   QStringLiteral("--format"),
+    QStringLiteral("--count"),     QStringLiteral("--duration"), QStringLiteral("--metrics"),
+    QStringLiteral("--output"),    QStringLiteral("--title"),    QStringLiteral("--size"),
+    QStringLiteral("--from"),      QStringLiteral("--to"),       QStringLiteral("--http"),
+    QStringLiteral("--token-file")};
 const QStringList kFlags = {QStringLiteral("--help"), QStringLiteral("--no-header"),
                             QStringLiteral("--reconnect"), QStringLiteral("--read-only")};
 // --output is watch's log file and plot's picture.
 const QStringList kWatchOnly = {QStringLiteral("--format"),    QStringLiteral("--count"),
                                 QStringLiteral("--duration"),  QStringLiteral("--no-header"),
                                 QStringLiteral("--reconnect"), QStringLiteral("--metrics")};
+// watch's options that serve, which always reconnects and runs until
+// stopped, has no use for.
+const QStringList kWatchRunOnly = {QStringLiteral("--count"), QStringLiteral("--duration"),
+                                   QStringLiteral("--reconnect"), QStringLiteral("--metrics")};
+const QStringList kServeOnly = {QStringLiteral("--http"), QStringLiteral("--token-file")};
 const QStringList kPlotOnly = {QStringLiteral("--title"), QStringLiteral("--size"),
                                QStringLiteral("--from"), QStringLiteral("--to"),
                                QStringLiteral("--read-only")};
@@ -103,9 +110,9 @@ std::optional<QString> foreignOption(const Words &words, const QStringList &name
     return std::nullopt;
 }
 
-std::optional<MetricsAddress> metricsAddress(const QString &text)
+std::optional<HttpAddress> httpAddress(const QString &text)
 {
-    MetricsAddress address;
+    HttpAddress address;
     const qsizetype colon = text.lastIndexOf(u':');
     if (colon >= 0) {
         address.host = text.left(colon);
@@ -124,10 +131,12 @@ std::optional<MetricsAddress> metricsAddress(const QString &text)
     return address;
 }
 
-std::optional<QString> readWatchOptions(const Words &words, WatchOptions &watch)
+// The log's options, watch's and serve's alike.
+std::optional<QString> readLogOptions(const Words &words, WatchOptions &watch)
 {
     if (!words.operands.isEmpty())
-        return QStringLiteral("watch takes no operand ('%1')").arg(words.operands.first());
+        return QStringLiteral("%1 takes no operand ('%2')")
+            .arg(words.command, words.operands.first());
     if (const auto foreign = foreignOption(words, kPlotOnly, "plot"))
         return foreign;
     const auto option = [&words](const char *name) { return optionOf(words, name); };
@@ -140,6 +149,21 @@ std::optional<QString> readWatchOptions(const Words &words, WatchOptions &watch)
             return QStringLiteral("--format is csv or jsonl, not '%1'").arg(*format);
     }
     watch.header = !option("--no-header");
+    if (const auto output = option("--output")) {
+        if (output->isEmpty())
+            return QStringLiteral("--output needs a file");
+        watch.output = *output;
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> readWatchOptions(const Words &words, WatchOptions &watch)
+{
+    if (const auto foreign = foreignOption(words, kServeOnly, "serve"))
+        return foreign;
+    if (const auto error = readLogOptions(words, watch))
+        return error;
+    const auto option = [&words](const char *name) { return optionOf(words, name); };
     if (const auto count = option("--count")) {
         bool ok = false;
         const qint64 n = count->toLongLong(&ok);
@@ -157,16 +181,36 @@ std::optional<QString> readWatchOptions(const Words &words, WatchOptions &watch)
     }
     watch.reconnect = option("--reconnect").has_value();
     if (const auto metrics = option("--metrics")) {
-        watch.metrics = metricsAddress(*metrics);
+        watch.metrics = httpAddress(*metrics);
         if (!watch.metrics)
             return QStringLiteral("--metrics needs [ADDRESS:]PORT, such as 9100 or "
                                   "0.0.0.0:9100, not '%1'")
                 .arg(*metrics);
     }
-    if (const auto output = option("--output")) {
-        if (output->isEmpty())
-            return QStringLiteral("--output needs a file");
-        watch.output = *output;
+    return std::nullopt;
+}
+
+std::optional<QString> readServeOptions(const Words &words, Invocation &invocation)
+{
+    if (const auto foreign = foreignOption(words, kWatchRunOnly, "watch"))
+        return foreign;
+    // Only a file log: the panel's address goes to standard output.
+    if (words.options.count(QStringLiteral("--no-header")) && !optionOf(words, "--output"))
+        return QStringLiteral("--no-header needs --output");
+    if (const auto error = readLogOptions(words, invocation.watch))
+        return error;
+    if (const auto http = optionOf(words, "--http")) {
+        const auto address = httpAddress(*http);
+        if (!address)
+            return QStringLiteral("--http needs [ADDRESS:]PORT, such as 8080 or "
+                                  "0.0.0.0:8080, not '%1'")
+                .arg(*http);
+        invocation.serve.http = *address;
+    }
+    if (const auto tokenFile = optionOf(words, "--token-file")) {
+        if (tokenFile->isEmpty())
+            return QStringLiteral("--token-file needs a file");
+        invocation.serve.tokenFile = *tokenFile;
     }
     return std::nullopt;
 }
@@ -174,6 +218,8 @@ std::optional<QString> readWatchOptions(const Words &words, WatchOptions &watch)
 std::optional<QString> readFrames(const Words &words, std::vector<korvale::CommandFrame> &frames)
 {
     if (const auto foreign = foreignOption(words, kWatchOnly, "watch"))
+        return foreign;
+    if (const auto foreign = foreignOption(words, kServeOnly, "serve"))
         return foreign;
     if (const auto foreign = foreignOption(words, kPlotOnly, "plot"))
         return foreign;
@@ -212,6 +258,8 @@ std::optional<QString> readPlotOptions(const Words &words, PlotOptions &plot)
         words.options.count(QStringLiteral("--device")))
         return QStringLiteral("plot reads a log, not a port");
     if (const auto foreign = foreignOption(words, kWatchOnly, "watch"))
+        return foreign;
+    if (const auto foreign = foreignOption(words, kServeOnly, "serve"))
         return foreign;
     if (words.operands.size() > 1)
         return QStringLiteral("plot reads one log, not %1").arg(words.operands.size());
@@ -289,7 +337,7 @@ ParsedInvocation parseInvocation(const QStringList &arguments)
     }
     if (words.command.isEmpty())
         return usageError(
-            QStringLiteral("no command given (watch, press, up, down, plot or ports)"));
+            QStringLiteral("no command given (watch, serve, press, up, down, plot or ports)"));
 
     std::optional<QString> error;
     if (words.command == QLatin1String("plot")) {
@@ -309,6 +357,9 @@ ParsedInvocation parseInvocation(const QStringList &arguments)
     if (words.command == QLatin1String("watch")) {
         invocation.action = Invocation::Action::Watch;
         error = readWatchOptions(words, invocation.watch);
+    } else if (words.command == QLatin1String("serve")) {
+        invocation.action = Invocation::Action::Serve;
+        error = readServeOptions(words, invocation);
     } else {
         invocation.action = Invocation::Action::Send;
         error = readFrames(words, invocation.frames);

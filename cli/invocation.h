@@ -12,11 +12,17 @@
 #include <optional>
 #include <vector>
 
-// Where --metrics serves: 127.0.0.1 unless an address is given.
-struct MetricsAddress
+// Where --metrics or --http serves: 127.0.0.1 unless an address is given.
+struct HttpAddress
 {
     QString host = QStringLiteral("127.0.0.1");
     quint16 port = 0;
+
+    // The host as a URL writes it: an IPv6 address in brackets.
+    QString urlHost() const
+    {
+        return host.contains(u':') ? QStringLiteral("[%1]").arg(host) : host;
+    }
 };
 
 struct WatchOptions
@@ -26,8 +32,14 @@ struct WatchOptions
     std::optional<qint64> count;
     std::optional<qint64> durationMs;
     bool reconnect = false;
-    std::optional<MetricsAddress> metrics;
+    std::optional<HttpAddress> metrics;
     QString output; // a file the log is appended to; empty for stdout
+};
+
+struct ServeOptions
+{
+    HttpAddress http{QStringLiteral("127.0.0.1"), 8080};
+    QString tokenFile; // its first line is the key token; empty for a random one
 };
 
 // What one run of the tool is asked to do, checked in full before anything
@@ -41,12 +53,14 @@ struct Invocation
         Send,
         Plot,
         Ports,
+        Serve,
     };
     Action action = Action::Help;
     QString helpTopic; // the command whose help was asked for, or empty
     int port = 0;      // 1 or 2, unless `device` is given
     QString device;
-    WatchOptions watch;
+    WatchOptions watch; // format, header and output serve serve's log too
+    ServeOptions serve;
     PlotOptions plot;
     std::vector<korvale::CommandFrame> frames; // for Send, in order
     PortsRequest ports;

@@ -6,6 +6,7 @@
 #include "cli/portopening.h"
 #include "cli/portscommand.h"
 #include "cli/sendframes.h"
+#include "cli/servecommand.h"
 #include "cli/watchcommand.h"
 #include "plot/plotcommand.h"
 
@@ -42,6 +43,8 @@ int main(int argc, char *argv[])
         break;
     case Invocation::Action::Ports:
         return runPorts(invocation.ports);
+    case Invocation::Action::Serve:
+        return serve(invocation);
     }
     return 2;
 }

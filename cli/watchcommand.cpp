@@ -2,6 +2,7 @@
 #include "cli/watchcommand.h"
 
 #include "cli/invocation.h"
+#include "cli/logfile.h"
 #include "cli/portopening.h"
 #include "cli/stopsignals.h"
 #include "link/supplylink.h"
@@ -10,32 +11,11 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QFile>
 #include <QTimer>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <memory>
 
 namespace {
-
-// The log's file, appended to, or stdout. A file that already holds lines
-// gets no second header.
-std::FILE *openLog(Invocation &invocation)
-{
-    if (invocation.watch.output.isEmpty())
-        return stdout;
-    std::FILE *out = std::fopen(QFile::encodeName(invocation.watch.output).constData(), "a");
-    if (!out) {
-        tell(QStringLiteral("cannot open the log %1: %2")
-                 .arg(invocation.watch.output, QString::fromLocal8Bit(std::strerror(errno))));
-        return nullptr;
-    }
-    if (std::fseek(out, 0, SEEK_END) == 0 && std::ftell(out) > 0)
-        invocation.watch.header = false;
-    return out;
-}
 
 // Without reconnection a device that cannot be opened ends the run before
 // anything is written.
@@ -68,7 +48,7 @@ std::unique_ptr<Metrics> serveMetrics(const Invocation &invocation, const QStrin
     auto metrics =
         std::make_unique<Metrics>(device, invocation.device.isEmpty() ? invocation.port : 0);
     QString why;
-    const MetricsAddress &address = *invocation.watch.metrics;
+    const HttpAddress &address = *invocation.watch.metrics;
     const quint16 port = metrics->listen(address.host, address.port, &why);
     if (port == 0) {
         tell(why);
@@ -76,10 +56,7 @@ std::unique_ptr<Metrics> serveMetrics(const Invocation &invocation, const QStrin
     }
     // A chosen port is known only now, and Prometheus needs it.
     if (address.port == 0)
-        tell(QStringLiteral("metrics on http://%1:%2/metrics")
-                 .arg(address.host.contains(u':') ? QStringLiteral("[%1]").arg(address.host)
-                                                  : address.host)
-                 .arg(port));
+        tell(QStringLiteral("metrics on http://%1:%2/metrics").arg(address.urlHost()).arg(port));
     return metrics;
 }
 
@@ -96,18 +73,16 @@ int watch(Invocation invocation)
     std::unique_ptr<Metrics> metrics;
     if (invocation.watch.metrics && !(metrics = serveMetrics(invocation, link.device())))
         return 1;
-    std::FILE *out = openLog(invocation);
+    const LogFile out(openLog(invocation.watch));
     if (!out)
         return 1;
-    const std::unique_ptr<std::FILE, int (*)(std::FILE *)> closing(out == stdout ? nullptr : out,
-                                                                   &std::fclose);
-    RecordWriter writer(invocation.watch.format, out);
+    RecordWriter writer(invocation.watch.format, out.get());
     if (invocation.watch.header && !writer.header()) {
         tell(QStringLiteral("cannot write the log"));
         return 1;
     }
 
-    LinkLogger logger(link, writer, metrics.get());
+    LinkLogger logger(link, &writer, metrics.get());
     auto finish = [&](int status) {
         logger.stop();
         QCoreApplication::exit(status);

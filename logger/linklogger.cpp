@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-LinkLogger::LinkLogger(SupplyLink &link, RecordWriter &writer, Metrics *metrics, QObject *parent)
+LinkLogger::LinkLogger(SupplyLink &link, RecordWriter *writer, Metrics *metrics, QObject *parent)
     : QObject(parent), m_link(link), m_writer(writer), m_metrics(metrics)
 {
     connect(&link, &SupplyLink::frame, this, &LinkLogger::onFrame);
@@ -22,7 +22,7 @@ void LinkLogger::onFrame(const QDateTime &time, const korvale::StatusReadings &r
 {
     if (m_stopped)
         return;
-    if (!m_writer.frame(time, readings))
+    if (m_writer && !m_writer->frame(time, readings))
         return writeFailed();
     if (m_metrics)
         m_metrics->frame(time, readings);
@@ -98,7 +98,7 @@ void LinkLogger::lose(const QString &message, const QString &reason)
 
 void LinkLogger::event(LogEvent event, const QString &reason)
 {
-    if (!m_writer.event(QDateTime::currentDateTime(), event, reason))
+    if (m_writer && !m_writer->event(QDateTime::currentDateTime(), event, reason))
         writeFailed();
 }
 

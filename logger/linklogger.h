@@ -16,8 +16,9 @@ class LinkLogger : public QObject
 {
     Q_OBJECT
 public:
-    // `metrics` may be null.
-    LinkLogger(SupplyLink &link, RecordWriter &writer, Metrics *metrics, QObject *parent = nullptr);
+    // `writer` and `metrics` may be null: without a writer nothing is
+    // logged, but the metrics and the notices still follow the link.
+    LinkLogger(SupplyLink &link, RecordWriter *writer, Metrics *metrics, QObject *parent = nullptr);
 
     // Nothing is logged or told from here on.
     void stop() { m_stopped = true; }
@@ -42,7 +43,7 @@ private:
     void writeFailed();
 
     SupplyLink &m_link;
-    RecordWriter &m_writer;
+    RecordWriter *m_writer;
     Metrics *m_metrics;
     // The device is away, and the last reason told for not opening it.
     bool m_away = false;

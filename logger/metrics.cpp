@@ -80,7 +80,11 @@ Metrics::Metrics(const QString &device, int port)
 {
     if (port != 0)
         m_labels += ",port=\"" + QByteArray::number(port) + '"';
-    m_server.route(QStringLiteral("/metrics"), QHttpServerRequest::Method::Get, [this] {
+}
+
+void Metrics::serveOn(QHttpServer &server) const
+{
+    server.route(QStringLiteral("/metrics"), QHttpServerRequest::Method::Get, [this] {
         return QHttpServerResponse(QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8"),
                                    text());
     });
@@ -88,7 +92,9 @@ Metrics::Metrics(const QString &device, int port)
 
 quint16 Metrics::listen(const QString &host, quint16 port, QString *why)
 {
-    if (const quint16 chosen = m_server.listen(QHostAddress(host), port))
+    m_server = std::make_unique<QHttpServer>();
+    serveOn(*m_server);
+    if (const quint16 chosen = m_server->listen(QHostAddress(host), port))
         return chosen;
     *why = QStringLiteral("cannot serve metrics on %1 port %2 (in use, or not an address of "
                           "this computer)")

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QHttpServer>
 
+#include <memory>
 #include <optional>
 
 // /metrics in Prometheus' text format: the frame the log wrote last, how many
@@ -19,9 +20,12 @@ public:
     // is added when the device came from the port map, else 0.
     Metrics(const QString &device, int port);
 
-    // The port it listens on (the one the system chose for port 0), or 0
-    // with the reason when the address cannot be listened on.
+    // Serves /metrics on a server of its own: the port it listens on (the
+    // one the system chose for port 0), or 0 with the reason when the
+    // address cannot be listened on.
     quint16 listen(const QString &host, quint16 port, QString *why);
+    // Serves /metrics on a server the caller owns, beside its other pages.
+    void serveOn(QHttpServer &server) const;
 
     void frame(const QDateTime &time, const korvale::StatusReadings &readings);
     // Silence or a lost device: the readings are left out until a new frame,
@@ -31,7 +35,7 @@ public:
     QByteArray text() const;
 
 private:
-    QHttpServer m_server;
+    std::unique_ptr<QHttpServer> m_server;
     QByteArray m_labels;
     bool m_up = false;
     qint64 m_frames = 0;

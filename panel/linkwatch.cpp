@@ -3,6 +3,7 @@
 
 #include "panel/frontpanel.h"
 #include "panel/picturebox.h"
+#include "protocol/blinkstep.h"
 
 #include <QLabel>
 
@@ -19,14 +20,12 @@ void invertVisibility(QWidget *widget)
 
 void blinkTick(FrontPanel &panel, int BlinkTarget, int LinkLost)
 {
-    if (BlinkTarget == 8 || BlinkTarget == 9 || BlinkTarget == 10)
-        invertVisibility(panel.label(BlinkTarget));
-
-    if (LinkLost == 1) {
-        panel.image(2)->hide();
+    const korvale::BlinkStep step = korvale::blinkStep(BlinkTarget, LinkLost);
+    if (step.invertLabel != 0)
+        invertVisibility(panel.label(step.invertLabel));
+    panel.image(2)->setVisible(step.showAlive);
+    if (step.blinkLost)
         invertVisibility(panel.image(3));
-    } else {
-        panel.image(2)->show();
+    else
         panel.image(3)->hide();
-    }
 }

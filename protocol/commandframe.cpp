@@ -31,6 +31,15 @@ std::optional<std::uint8_t> keyCodeOfCommand(int commandNumber)
     }
 }
 
+std::string_view keyCaptionOfCommand(int commandNumber)
+{
+    static constexpr std::string_view kCaptions[] = {"U", "I", "P", "u",   "ENT", "CE",
+                                                     "N", "F", "L", "I/O", "REM"};
+    if (commandNumber < 1 || commandNumber > 11)
+        return {};
+    return kCaptions[commandNumber - 1];
+}
+
 static void fillFrame(CommandFrame &txBuffer, FrameKind kind, std::uint8_t data)
 {
     txBuffer = {kSyncFirst, kSyncSecond, static_cast<std::uint8_t>(kind), data};

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 #include "protocol/syncpair.h"
 
@@ -29,6 +30,8 @@ enum class FrameKind : std::uint8_t
 // Key code of key button CommandN, or nothing for the buttons that have none
 // ("L", "REM") and for numbers that are not key buttons.
 std::optional<std::uint8_t> keyCodeOfCommand(int commandNumber);
+// The caption printed on key button CommandN (1 to 11), or "" for any other.
+std::string_view keyCaptionOfCommand(int commandNumber);
 
 // Each fill overwrites all four bytes, so nothing of an earlier frame survives.
 void fillKeyFrame(CommandFrame &txBuffer, std::uint8_t keyCode);

@@ -1,0 +1,99 @@
+// SPDX-License-Identifier: MIT
+#include "cli/servecommand.h"
+
+#include "cli/invocation.h"
+#include "cli/logfile.h"
+#include "cli/portopening.h"
+#include "cli/stopsignals.h"
+#include "link/supplylink.h"
+#include "logger/linklogger.h"
+#include "logger/metrics.h"
+#include "serve/liveserver.h"
+#include "serve/panelstate.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <array>
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+// The first line of the token file, or 128 fresh random bits.
+std::optional<QByteArray> keyToken(const QString &file)
+{
+    if (file.isEmpty()) {
+        std::array<quint32, 4> bits{};
+        QRandomGenerator::system()->generate(bits.begin(), bits.end());
+        QByteArray token;
+        for (const quint32 word : bits)
+            token += QByteArray::number(word, 16).rightJustified(8, '0');
+        return token;
+    }
+    QFile tokenFile(file);
+    if (!tokenFile.open(QIODevice::ReadOnly)) {
+        tell(
+            QStringLiteral("cannot read the token file %1: %2").arg(file, tokenFile.errorString()));
+        return std::nullopt;
+    }
+    const QByteArray token = tokenFile.readLine(4096).trimmed();
+    if (token.isEmpty()) {
+        tell(QStringLiteral("the token file %1 has no token on its first line").arg(file));
+        return std::nullopt;
+    }
+    return token;
+}
+
+} // namespace
+
+int serve(Invocation invocation)
+{
+    const std::optional<QByteArray> token = keyToken(invocation.serve.tokenFile);
+    if (!token)
+        return 1;
+    LogFile out;
+    std::optional<RecordWriter> writer;
+    if (!invocation.watch.output.isEmpty()) {
+        out.reset(openLog(invocation.watch));
+        if (!out)
+            return 1;
+        writer.emplace(invocation.watch.format, out.get());
+        if (invocation.watch.header && !writer->header()) {
+            tell(QStringLiteral("cannot write the log"));
+            return 1;
+        }
+    }
+
+    SupplyLink link;
+    link.setTarget(invocation.port, invocation.device);
+    link.setReconnect(true);
+    QObject::connect(&link, &SupplyLink::settingsIgnored, &tellSettingsIgnored);
+    Metrics metrics(link.device(), invocation.device.isEmpty() ? invocation.port : 0);
+    PanelState panel(link);
+    LiveServer server(link, panel, *token);
+    metrics.serveOn(server.http());
+    const HttpAddress &address = invocation.serve.http;
+    QString why;
+    const quint16 port = server.listen(QHostAddress(address.host), address.port, &why);
+    if (port == 0) {
+        tell(why);
+        return 1;
+    }
+
+    LinkLogger logger(link, writer ? &*writer : nullptr, &metrics);
+    auto finish = [&](int status) {
+        logger.stop();
+        QCoreApplication::exit(status);
+    };
+    QObject::connect(&logger, &LinkLogger::notice, &tell);
+    QObject::connect(&logger, &LinkLogger::ended, finish);
+    StopSignals stop;
+    QObject::connect(&stop, &StopSignals::stopRequested, [&] { finish(0); });
+    std::printf("panel on http://%s:%u/?token=%s\n", qPrintable(address.urlHost()), unsigned(port),
+                token->constData());
+    std::fflush(stdout);
+    link.open();
+    return QCoreApplication::exec();
+}

@@ -1,0 +1,275 @@
+// SPDX-License-Identifier: MIT
+#include "serve/liveserver.h"
+
+#include "link/supplylink.h"
+#include "protocol/commandframe.h"
+#include "protocol/numberentry.h"
+#include "serve/livemessage.h"
+#include "serve/panelstate.h"
+#include "webpage/pageassets.h"
+
+#include <QHttpServerResponder>
+#include <QHttpServerRouterRule>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTimer>
+#include <QUrlQuery>
+#include <QWebSocket>
+
+#include <algorithm>
+
+namespace {
+
+// A closed socket whose peer never answers the close is cut after this.
+constexpr int kCloseGraceMs = 5000;
+constexpr auto kTryAgainLater = QWebSocketProtocol::CloseCode(1013);
+
+// Compared in time that depends only on the server's own token's length.
+bool sameToken(const QByteArray &given, const QByteArray &token)
+{
+    if (token.isEmpty())
+        return false;
+    unsigned difference = unsigned(given.size() != token.size());
+    for (qsizetype i = 0; i < token.size(); ++i)
+        difference |= unsigned(quint8(i < given.size() ? given[i] : 0) ^ quint8(token[i]));
+    return difference == 0;
+}
+
+// A browser names the page's origin; it must be this server as the browser
+// reached it (the Host header), or another site is driving the supply.
+// Clients that are no browser send no Origin.
+bool ownOrigin(const QString &origin, const QByteArray &host)
+{
+    if (origin.isEmpty())
+        return true;
+    const QUrl page(origin);
+    const QUrl reached(QStringLiteral("http://") + QString::fromLatin1(host));
+    if (!page.isValid() || page.host().isEmpty() || !reached.isValid() || host.isEmpty())
+        return false;
+    const int defaultPort = page.scheme() == QLatin1String("https") ? 443 : 80;
+    return page.host().compare(reached.host(), Qt::CaseInsensitive) == 0 &&
+           page.port(defaultPort) == reached.port(defaultPort);
+}
+
+bool isUpgrade(const QHttpServerRequest &request)
+{
+    return request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0;
+}
+
+// The live channel's route: a WebSocket handshake on /live from a page of
+// this server or from no page at all. QHttpServer hands a handshake to its
+// WebSocket server only when a route takes it; the others get the missing
+// handler's answer, so a foreign page is refused with 403 before any
+// WebSocket exists.
+class LiveRule : public QHttpServerRouterRule
+{
+public:
+    using QHttpServerRouterRule::QHttpServerRouterRule;
+
+protected:
+    bool matches(const QHttpServerRequest &request, QRegularExpressionMatch *match) const override
+    {
+        return isUpgrade(request) && QHttpServerRouterRule::matches(request, match) &&
+               ownOrigin(QString::fromUtf8(request.value("origin")), request.value("host"));
+    }
+};
+
+// Every path no route takes is the page's, or nothing.
+void serveAsset(const QHttpServerRequest &request, QHttpServerResponder &&responder)
+{
+    if (isUpgrade(request) && request.url().path() == QLatin1String("/live"))
+        return responder.write(QHttpServerResponder::StatusCode::Forbidden);
+    const auto asset = request.method() == QHttpServerRequest::Method::Get
+                           ? pageAsset(request.url().path())
+                           : std::nullopt;
+    if (!asset)
+        return responder.write(QHttpServerResponder::StatusCode::NotFound);
+    responder.write(asset->body, asset->mimeType);
+}
+
+} // namespace
+
+struct LiveServer::Client
+{
+    QWebSocket *socket = nullptr;
+    bool control = false;
+    // The key bucket: whole keys left, refilled by the time since `filled`.
+    int keys = kKeyBurst;
+    QElapsedTimer filled;
+
+    bool takeKey()
+    {
+        const qint64 refills = filled.elapsed() / kKeyRefillMs;
+        if (refills > 0) {
+            keys = int(std::min<qint64>(kKeyBurst, keys + refills));
+            filled.restart();
+        }
+        if (keys == 0)
+            return false;
+        --keys;
+        return true;
+    }
+};
+
+LiveServer::LiveServer(SupplyLink &link, PanelState &panel, const QByteArray &token,
+                       QObject *parent)
+    : QObject(parent), m_link(link), m_panel(panel), m_token(token)
+{
+    m_http.setMissingHandler(&serveAsset);
+    // Answers nothing: the handshake goes on to the WebSocket server.
+    m_http.route<LiveRule>(QStringLiteral("/live"), QHttpServerRequest::Method::Get,
+                           [](const QHttpServerRequest &, QHttpServerResponder &&) {});
+    connect(&m_http, &QHttpServer::newWebSocketConnection, this, &LiveServer::accept);
+    connect(&panel, &PanelState::changed, this, [this](const QByteArray &message) {
+        // Copied, since a slow client dropped on the way leaves the list.
+        std::vector<Client *> clients;
+        for (const auto &client : m_clients)
+            clients.push_back(client.get());
+        for (Client *client : clients)
+            send(*client, message);
+    });
+}
+
+LiveServer::~LiveServer()
+{
+    for (const auto &client : m_clients) {
+        client->socket->disconnect(this);
+        client->socket->abort();
+        delete client->socket;
+    }
+}
+
+quint16 LiveServer::listen(const QHostAddress &address, quint16 port, QString *why)
+{
+    if (const quint16 chosen = m_http.listen(address, port))
+        return chosen;
+    *why = QStringLiteral("cannot serve on %1 port %2 (in use, or not an address of this "
+                          "computer)")
+               .arg(address.toString())
+               .arg(port);
+    return 0;
+}
+
+void LiveServer::accept()
+{
+    while (m_http.hasPendingWebSocketConnections())
+        admit(m_http.nextPendingWebSocketConnection().release());
+}
+
+void LiveServer::admit(QWebSocket *socket)
+{
+    socket->setParent(this);
+    connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+    const auto refuse = [socket](QWebSocketProtocol::CloseCode code, const QString &why) {
+        socket->close(code, why);
+        QTimer::singleShot(kCloseGraceMs, socket, &QWebSocket::abort);
+    };
+    const QUrl url = socket->requestUrl();
+    if (m_clients.size() >= std::size_t(kMaxSockets))
+        return refuse(kTryAgainLater, QStringLiteral("too many pages open"));
+
+    // Longer requests close the socket (1009) before they are buffered.
+    const quint64 bound = korvale::kLiveRequestMaxBytes;
+    socket->setMaxAllowedIncomingFrameSize(bound);
+    socket->setMaxAllowedIncomingMessageSize(bound);
+
+    auto client = std::make_unique<Client>();
+    client->socket = socket;
+    client->control =
+        sameToken(QUrlQuery(url).queryItemValue(QStringLiteral("token")).toLatin1(), m_token);
+    client->filled.start();
+    Client &admitted = *client;
+    m_clients.push_back(std::move(client));
+    connect(socket, &QWebSocket::disconnected, this, [this, socket] { forget(socket); });
+    connect(socket, &QWebSocket::textMessageReceived, this,
+            [this, &admitted](const QString &text) { onText(admitted, text); });
+    connect(socket, &QWebSocket::binaryMessageReceived, this, [socket] {
+        socket->close(QWebSocketProtocol::CloseCodeDatatypeNotSupported,
+                      QStringLiteral("text messages only"));
+    });
+    send(admitted, QJsonDocument(QJsonObject{{QStringLiteral("type"), QStringLiteral("hello")},
+                                             {QStringLiteral("control"), admitted.control}})
+                       .toJson(QJsonDocument::Compact));
+    send(admitted, m_panel.message());
+}
+
+void LiveServer::onText(Client &client, const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    const korvale::ParsedLiveRequest parsed =
+        korvale::parseLiveRequest(std::string_view(bytes.constData(), std::size_t(bytes.size())));
+    if (!parsed.request)
+        return reply(client, parsed.id, false, QString::fromStdString(parsed.why));
+    const korvale::LiveRequest &request = *parsed.request;
+    if (!client.control)
+        return reply(client, request.id, false,
+                     QStringLiteral("This page was opened without the key token: it only "
+                                    "watches."));
+
+    korvale::CommandFrame frame{};
+    if (request.command == 12 || request.command == 13) {
+        const auto n = korvale::parseFrameNumber(request.text);
+        if (!n)
+            return reply(client, request.id, false,
+                         QStringLiteral("'%1' is not a number from 0 to 255")
+                             .arg(QString::fromStdString(request.text)));
+        korvale::fillNumberedFrame(frame,
+                                   request.command == 12 ? korvale::FrameKind::NumberUp
+                                                         : korvale::FrameKind::NumberDown,
+                                   *n);
+    } else {
+        const auto code = korvale::keyCodeOfCommand(request.command);
+        if (!code) {
+            const std::string_view caption = korvale::keyCaptionOfCommand(request.command);
+            return reply(client, request.id, false,
+                         QStringLiteral("%1 has no key code")
+                             .arg(QLatin1String(caption.data(), qsizetype(caption.size()))));
+        }
+        korvale::fillKeyFrame(frame, *code);
+    }
+    // Only what would reach the line counts against the page's rate.
+    if (!client.takeKey())
+        return reply(client, request.id, false,
+                     QStringLiteral("Too many keys at once: the line takes one frame per 33 ms."));
+    if (m_link.send(frame))
+        return reply(client, request.id, true);
+    reply(client, request.id, false,
+          m_link.state().devicePresent ? QStringLiteral("The line's queue is full.")
+                                       : QStringLiteral("The line is not open."));
+}
+
+void LiveServer::reply(Client &client, quint32 id, bool sent, const QString &why)
+{
+    QJsonObject message{{QStringLiteral("type"), QStringLiteral("reply")},
+                        {QStringLiteral("id"), qint64(id)},
+                        {QStringLiteral("sent"), sent}};
+    if (!sent)
+        message.insert(QStringLiteral("why"), why);
+    send(client, QJsonDocument(message).toJson(QJsonDocument::Compact));
+}
+
+void LiveServer::send(Client &client, const QByteArray &message)
+{
+    client.socket->sendTextMessage(QString::fromUtf8(message));
+    // A page that stopped reading would hold ever more memory here.
+    if (client.socket->bytesToWrite() > kMaxUnsentBytes)
+        drop(client);
+}
+
+void LiveServer::drop(Client &client)
+{
+    QWebSocket *socket = client.socket;
+    forget(socket);
+    socket->abort();
+    socket->deleteLater();
+}
+
+void LiveServer::forget(QWebSocket *socket)
+{
+    const auto it = std::find_if(m_clients.begin(), m_clients.end(),
+                                 [socket](const auto &client) { return client->socket == socket; });
+    if (it == m_clients.end())
+        return;
+    socket->disconnect(this);
+    m_clients.erase(it);
+}

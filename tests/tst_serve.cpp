@@ -1,0 +1,360 @@
+// SPDX-License-Identifier: MIT
+// korvale-cli serve as a process against the simulated supply, with pages as
+// WebSocket clients: the bytes their keys put on the line, what is refused,
+// the bounds that keep one page from harming the others, and the panel's
+// state as the line comes and goes.
+#include "simsupply.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTcpSocket>
+#include <QWebSocket>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// One page on the live channel, its messages gathered as they come.
+class Page
+{
+public:
+    explicit Page(const QUrl &url, const QString &origin = {}) : m_socket(origin)
+    {
+        QObject::connect(&m_socket, &QWebSocket::textMessageReceived, [this](const QString &m) {
+            messages << QJsonDocument::fromJson(m.toUtf8()).object();
+        });
+        m_socket.open(url);
+    }
+    // Waits for the hello, or for the refusal.
+    bool opened()
+    {
+        return QTest::qWaitFor([this] { return !messages.isEmpty() || closed(); }, 10000) &&
+               !messages.isEmpty() && messages.first()["type"] == "hello";
+    }
+    bool closed() const { return m_socket.state() == QAbstractSocket::UnconnectedState; }
+    QWebSocket &socket() { return m_socket; }
+
+    void send(const QString &text) { m_socket.sendTextMessage(text); }
+    QJsonObject reply(qint64 id)
+    {
+        QJsonObject found;
+        (void)QTest::qWaitFor(
+            [&] {
+                for (const QJsonObject &m : messages) {
+                    if (m["type"] == "reply" && m["id"].toInteger() == id)
+                        found = m;
+                }
+                return !found.isEmpty();
+            },
+            10000);
+        return found;
+    }
+    // Waits for a panel message that `wanted` accepts.
+    bool panel(const std::function<bool(const QJsonObject &)> &wanted, qsizetype from = 0)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                for (qsizetype i = from; i < messages.size(); ++i) {
+                    if (messages[i]["type"] == "panel" && wanted(messages[i]))
+                        return true;
+                }
+                return false;
+            },
+            10000);
+    }
+
+    QList<QJsonObject> messages;
+
+private:
+    QWebSocket m_socket;
+};
+
+bool hides(const QJsonObject &panel, const QString &control)
+{
+    return panel["hidden"].toArray().contains(control);
+}
+
+QByteArray get(const QUrl &url)
+{
+    QNetworkAccessManager manager;
+    std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(url)));
+    if (!QTest::qWaitFor([&] { return reply->isFinished(); }, 10000))
+        return {};
+    return reply->readAll();
+}
+
+} // namespace
+
+class TestServe : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void churnAndStalledReaderSpareTheOthers();
+    void keysReachTheLineOnceInOrder();
+    void refusedPagesAndMessages();
+    void floodIsBounded();
+    void panelFollowsTheLine();
+
+private:
+    QUrl url(const QString &path, bool token = true) const;
+    QStringList commandLog();
+    int openFiles() const
+    {
+        return int(QDir(QStringLiteral("/proc/%1/fd").arg(m_serve.processId()))
+                       .entryList(QDir::NoDotAndDotDot | QDir::System)
+                       .size());
+    }
+
+    SimSupply m_supply;
+    QTemporaryDir m_dir;
+    QProcess m_serve;
+    quint16 m_port = 0;
+    QString m_token;
+};
+
+void TestServe::initTestCase()
+{
+    QVERIFY(m_supply.start({"--numbered", "--no-pace", "--period", "100", "--command-log",
+                            m_dir.filePath("commands")}));
+    m_serve.start(KORVALE_CLI_EXECUTABLE,
+                  {"--device", m_supply.link(), "serve", "--http", "0", "--output",
+                   m_dir.filePath("log.jsonl"), "--format", "jsonl"});
+    QVERIFY(QTest::qWaitFor([this] { return m_serve.canReadLine(); }, 10000));
+    const QRegularExpressionMatch printed =
+        QRegularExpression("^panel on http://127\\.0\\.0\\.1:(\\d+)/\\?token=([0-9a-f]{32})\\n$")
+            .match(QString::fromUtf8(m_serve.readLine()));
+    QVERIFY(printed.hasMatch());
+    m_port = quint16(printed.captured(1).toUInt());
+    m_token = printed.captured(2);
+}
+
+void TestServe::cleanupTestCase()
+{
+    m_serve.terminate();
+    QVERIFY(m_serve.waitForFinished(10000));
+    QCOMPARE(m_serve.exitCode(), 0);
+}
+
+QUrl TestServe::url(const QString &path, bool token) const
+{
+    QUrl url(QStringLiteral("ws://127.0.0.1:%1%2").arg(m_port).arg(path));
+    if (token)
+        url.setQuery("token=" + m_token);
+    return url;
+}
+
+QStringList TestServe::commandLog()
+{
+    QFile file(m_dir.filePath("commands"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLatin1(file.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+void TestServe::keysReachTheLineOnceInOrder()
+{
+    Page page(url("/live"));
+    QVERIFY(page.opened());
+    QCOMPARE(page.messages.first()["control"], true);
+    Page watcher(url("/live", false));
+    QVERIFY(watcher.opened());
+    QCOMPARE(watcher.messages.first()["control"], false);
+
+    struct Row
+    {
+        QString request;
+        QString bytes; // on the line, or why it was refused
+    };
+    const QList<Row> rows = {
+        {"1 Command10", "eb 90 aa 0c"},
+        {"2 Command12 12.5", "eb 90 55 0c"},
+        {"3 Command13  7 ", "eb 90 cc 07"},
+        {"4 Command13 abc", "'abc' is not a number from 0 to 255"},
+        {"5 Command12 256", "'256' is not a number from 0 to 255"},
+        {"6 Command9", "L has no key code"},
+        {"7 Command11", "REM has no key code"},
+        {"8 Command14", "The control is one of Command1 to Command13."},
+        {"9 Command1 x", "Only the arrows (Command12, Command13) take a text."},
+        {"x Command1", "A request starts with its number from 1 to 4294967295 and a space."},
+        // I/O again: the output is off as before.
+        {"4294967295 Command10", "eb 90 aa 0c"},
+    };
+    const int before = int(commandLog().size());
+    QStringList sent;
+    for (const Row &row : rows) {
+        page.send(row.request);
+        const QJsonObject reply = page.reply(row.request.section(' ', 0, 0).toLongLong());
+        QVERIFY2(!reply.isEmpty(), qPrintable(row.request));
+        QCOMPARE(reply["sent"].toBool(), row.bytes.startsWith("eb 90"));
+        if (reply["sent"].toBool())
+            sent << row.bytes;
+        else
+            QCOMPARE(reply["why"].toString(), row.bytes);
+    }
+    watcher.send("1 Command5");
+    QCOMPARE(watcher.reply(1)["sent"], false);
+    QVERIFY(QTest::qWaitFor([&] { return commandLog().size() >= before + sent.size(); }, 10000));
+    QCOMPARE(commandLog().mid(before), sent);
+}
+
+void TestServe::refusedPagesAndMessages()
+{
+    Page foreign(url("/live"), "http://elsewhere.example");
+    QVERIFY(!foreign.opened());
+    Page own(url("/live"), QStringLiteral("http://127.0.0.1:%1").arg(m_port));
+    QVERIFY(own.opened());
+    Page nowhere(url("/other"));
+    QVERIFY(!nowhere.opened());
+
+    // Each offence closes its own socket with its code, and no other.
+    for (const auto &[offence, code] :
+         {std::pair{0, QWebSocketProtocol::CloseCodeTooMuchData},
+          std::pair{1, QWebSocketProtocol::CloseCodeDatatypeNotSupported}}) {
+        Page offender(url("/live"));
+        QVERIFY(offender.opened());
+        if (offence == 0)
+            offender.send("1 Command12 " + QString(117, u'1'));
+        else
+            offender.socket().sendBinaryMessage("1 Command5");
+        QVERIFY(QTest::qWaitFor([&] { return offender.closed(); }, 10000));
+        QCOMPARE(offender.socket().closeCode(), code);
+        // 128 bytes exactly are still read.
+        own.send(QString::number(10 + offence) + " Command12 " + QString(115, u'1'));
+        QCOMPARE(own.reply(10 + offence)["why"], "The number box's text is at most 64 bytes.");
+    }
+}
+
+void TestServe::floodIsBounded()
+{
+    Page page(url("/live"));
+    QVERIFY(page.opened());
+    const int before = int(commandLog().size());
+    constexpr int kKeys = 100;
+    for (int id = 1; id <= kKeys; ++id)
+        page.send(QString::number(id) + " Command12 0");
+    int sent = 0;
+    int tooMany = 0;
+    for (int id = 1; id <= kKeys; ++id) {
+        const QJsonObject reply = page.reply(id);
+        QVERIFY(!reply.isEmpty());
+        sent += reply["sent"].toBool();
+        tooMany += reply["why"].toString().startsWith("Too many keys");
+    }
+    QVERIFY(tooMany > 0);
+    QVERIFY(QTest::qWaitFor([&] { return commandLog().size() >= before + sent; }, 10000));
+    QCOMPARE(commandLog().size(), before + sent);
+}
+
+void TestServe::churnAndStalledReaderSpareTheOthers()
+{
+    Page steady(url("/live", false));
+    QVERIFY(steady.opened());
+    const int files = openFiles();
+
+    std::vector<std::unique_ptr<Page>> churn;
+    for (int i = 0; i < 200; ++i)
+        churn.push_back(std::make_unique<Page>(url("/live", i % 2 == 0)));
+    for (const auto &page : churn)
+        QVERIFY(page->opened());
+    for (std::size_t i = 0; i < churn.size(); ++i) {
+        if (i % 2)
+            churn[i]->socket().abort();
+        else
+            churn[i]->socket().close();
+    }
+    churn.clear();
+    QVERIFY(QTest::qWaitFor([&] { return openFiles() == files; }, 20000));
+
+    // A page that never reads, made by hand, asking for replies as fast as
+    // it can write until the server lets it go.
+    QTcpSocket stalled;
+    stalled.setReadBufferSize(1);
+    stalled.connectToHost(QHostAddress::LocalHost, m_port);
+    QVERIFY(stalled.waitForConnected(10000));
+    stalled.write(QStringLiteral("GET /live HTTP/1.1\r\nHost: 127.0.0.1:%1\r\nUpgrade: "
+                                 "websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: "
+                                 "dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n")
+                      .arg(m_port)
+                      .toLatin1());
+    QVERIFY(QTest::qWaitFor([&] { return openFiles() > files; }, 10000));
+    QVERIFY(QTest::qWaitFor([&] { return stalled.bytesAvailable() > 0; }, 10000));
+    // A masked text frame "1 Command5" (masked with zeros).
+    const QByteArray frame = QByteArray("\x81\x8a\0\0\0\0", 6) + "1 Command5";
+    const qsizetype firstSeen = steady.messages.size();
+    for (int round = 0; round < 400 && openFiles() > files; ++round) {
+        stalled.write(frame.repeated(1000));
+        QVERIFY(QTest::qWaitFor([&] { return stalled.bytesToWrite() == 0 || openFiles() == files; },
+                                10000));
+    }
+    QCOMPARE(openFiles(), files);
+
+    // The steady page saw every frame meanwhile: their numbers run on
+    // without a gap (Reading1 carries the frame's number).
+    const auto numberOf = [&](qsizetype i) {
+        return QString(steady.messages[i]["texts"][0].toString()).remove('.').toInt();
+    };
+    QVERIFY(steady.panel([](const QJsonObject &) { return true; }, firstSeen));
+    int last = 0;
+    for (qsizetype i = firstSeen; i < steady.messages.size(); ++i) {
+        const int number = numberOf(i);
+        QVERIFY2(last == 0 || number == last || number == last + 1,
+                 qPrintable(QStringLiteral("%1 after %2").arg(number).arg(last)));
+        last = number;
+    }
+}
+
+void TestServe::panelFollowsTheLine()
+{
+    Page page(url("/live"));
+    QVERIFY(page.opened());
+    // Output on: "On" shown, "Off" and "Locked" hidden, I-const blinking,
+    // the link alive.
+    page.send("1 Command10");
+    QCOMPARE(page.reply(1)["sent"], true);
+    const auto on = [](const QJsonObject &m) {
+        return !hides(m, "Label14") && hides(m, "Label13") && hides(m, "Label15") &&
+               !hides(m, "Image2") && hides(m, "Image3");
+    };
+    QVERIFY(page.panel([&](const QJsonObject &m) { return on(m) && hides(m, "Label9"); }));
+    QVERIFY(page.panel([&](const QJsonObject &m) { return on(m) && !hides(m, "Label9"); }));
+
+    // Silence: the steady picture goes, the crossed-out one blinks.
+    m_supply.signal(SIGSTOP);
+    qsizetype from = page.messages.size();
+    QVERIFY(page.panel(
+        [](const QJsonObject &m) { return hides(m, "Image2") && hides(m, "Image3"); }, from));
+    QVERIFY(page.panel(
+        [](const QJsonObject &m) { return hides(m, "Image2") && !hides(m, "Image3"); }, from));
+    m_supply.signal(SIGCONT);
+    from = page.messages.size();
+    QVERIFY(page.panel([&](const QJsonObject &m) { return on(m); }, from));
+
+    // The device gone: a sentence says so, and keys are refused.
+    m_supply.stop();
+    QVERIFY(page.panel(
+        [](const QJsonObject &m) { return m["line"].toString().contains(" was lost: "); }));
+    page.send("2 Command5");
+    QCOMPARE(page.reply(2)["why"], "The line is not open.");
+    QVERIFY(m_supply.start({"--numbered", "--no-pace", "--period", "100"}));
+    from = page.messages.size();
+    QVERIFY(page.panel([](const QJsonObject &m) { return m["line"] == ""; }, from));
+
+    // The metrics and the log ran beside the page all along.
+    QVERIFY(get(QUrl(QStringLiteral("http://127.0.0.1:%1/metrics").arg(m_port)))
+                .contains("korvale_up{device="));
+    QFile log(m_dir.filePath("log.jsonl"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray logged = log.readAll();
+    QVERIFY(logged.contains("\"event\":\"device-lost\""));
+    QVERIFY(logged.contains("\"output\":\"on\""));
+}
+
+QTEST_GUILESS_MAIN(TestServe)
+#include "tst_serve.moc"
