@@ -5,7 +5,7 @@
 // number entry says why and sends nothing.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { launchBrowser, panelState, startServe, startSupply, statusFrames, until } from './harness.mjs';
+import { launchBrowser, panelState, startServe, startSupply, statusFrames, until, kPatience } from './harness.mjs';
 
 let supply, serve, browser, page;
 
@@ -40,7 +40,7 @@ const geometry = [
     ['Label1', 93, 74, 88, 33, 35], ['Label16', 99, 175, 41, 15, 12], ['Image1', 8, 8, 687, 318, 0],
 ];
 
-test('controls carry the window\'s ids, names, order, colours and geometry at any width', async () => {
+test('controls carry the window\'s ids, names, order, colours and geometry at any width', { timeout: kPatience }, async () => {
     for (const [role, name, id] of named) {
         const control = page.getByRole(role, { name, exact: true, includeHidden: true });
         assert.equal(await control.getAttribute('id'), id, name);
@@ -84,7 +84,7 @@ test('controls carry the window\'s ids, names, order, colours and geometry at an
 
 const withoutLabel = (labels, n) => labels.filter((label) => label !== n);
 
-test('each status frame shows the window\'s texts and indicators, and its label blinks', async () => {
+test('each status frame shows the window\'s texts and indicators, and its label blinks', { timeout: kPatience }, async () => {
     for (const row of statusFrames) {
         supply.play(row.frame);
         // The blinking label may be either way at any moment; the rest hold.
@@ -106,7 +106,7 @@ test('each status frame shows the window\'s texts and indicators, and its label 
     }
 });
 
-test('a silent supply blinks the lost-link picture; frames bring the steady one back', async () => {
+test('a silent supply blinks the lost-link picture; frames bring the steady one back', { timeout: kPatience }, async () => {
     supply.silence();
     await until(async () => !(await panelState(page)).image2, 'the link to count as lost');
     for (const shown of [true, false, true])
@@ -118,7 +118,7 @@ test('a silent supply blinks the lost-link picture; frames bring the steady one 
     }, 'the link to come back');
 });
 
-test('a bad entry says why, shows the mark and sends nothing; a good one sends its frame', async () => {
+test('a bad entry says why, shows the mark and sends nothing; a good one sends its frame', { timeout: kPatience }, async () => {
     const sentBefore = supply.received.length;
     await page.fill('#Text1', 'abc');
     await page.click('#Command12');

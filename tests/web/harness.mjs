@@ -14,6 +14,11 @@ import { chromium } from 'playwright-core';
 export const cli = process.env.KORVALE_CLI || 'korvale-cli';
 export const sim = process.env.KORVALE_SIM || 'korvale-sim';
 
+// A test that has not seen its state by then has failed: a bound for a
+// broken build, far above any loaded machine's time (seconds, from the
+// environment for the mutation runs).
+export const kPatience = 1000 * Number(process.env.KORVALE_WEB_PATIENCE || 300);
+
 // Polls `probe` until it returns a truthy value, which it returns.
 export async function until(probe, what) {
     for (;;) {

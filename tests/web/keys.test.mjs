@@ -5,7 +5,7 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { writeFileSync } from 'node:fs';
-import { launchBrowser, panelState, scratch, startServe, startSim, until } from './harness.mjs';
+import { launchBrowser, panelState, scratch, startServe, startSim, until, kPatience } from './harness.mjs';
 
 let dir, sim, serve, browser;
 const tokenFile = () => dir.path('token');
@@ -42,7 +42,7 @@ async function commandsUpTo(from, marker) {
     return all.slice(from);
 }
 
-test('every key and both arrows send the window\'s frames, once, in order', async () => {
+test('every key and both arrows send the window\'s frames, once, in order', { timeout: kPatience }, async () => {
     const page = await browser.newPage();
     await page.goto(serve.url);
     await until(() => linkAlive(page), 'frames from the supply');
@@ -78,7 +78,7 @@ test('every key and both arrows send the window\'s frames, once, in order', asyn
     await page.close();
 });
 
-test('a page without the token is read-only and sends nothing', async () => {
+test('a page without the token is read-only and sends nothing', { timeout: kPatience }, async () => {
     const from = sim.commands().length;
     const viewer = await browser.newPage();
     await viewer.goto(serve.base + '/');
@@ -97,7 +97,7 @@ test('a page without the token is read-only and sends nothing', async () => {
     await page.close();
 });
 
-test('with the server gone the page says so, refuses clicks, and follows it back', async () => {
+test('with the server gone the page says so, refuses clicks, and follows it back', { timeout: kPatience }, async () => {
     const page = await browser.newPage();
     await page.goto(serve.url);
     await until(() => linkAlive(page), 'frames from the supply');

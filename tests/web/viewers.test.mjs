@@ -3,7 +3,7 @@
 // context each see every frame of a run, in order.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { launchBrowser, startServe, startSupply, until } from './harness.mjs';
+import { launchBrowser, startServe, startSupply, until, kPatience } from './harness.mjs';
 
 let supply, serve, browser;
 const pages = [];
@@ -41,7 +41,7 @@ async function watchedPage(context) {
     return page;
 }
 
-test('50 viewers in their own contexts and 8 tabs of one context see every frame', async () => {
+test('50 viewers in their own contexts and 8 tabs of one context see every frame', { timeout: kPatience }, async () => {
     await until(() => supply.connected(), 'serve to connect to the supply');
     supply.play(frameOf(0));
     const contexts = await Promise.all([...Array(50)].map(() => browser.newContext()));
