@@ -2,24 +2,10 @@
 // The web panel's requests: whatever parseLiveRequest accepts is in range
 // and written back gives the message it came from; whatever it refuses says
 // why, with the id only when the message starts with one.
+#include "fuzz/fuzzcheck.h"
 #include "serve/livemessage.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
-
-namespace {
-
-void check(bool ok, const char *what, std::string_view text)
-{
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s for \"%.*s\"\n", what, int(text.size()),
-                     text.data());
-        std::abort();
-    }
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
