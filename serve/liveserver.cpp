@@ -175,8 +175,9 @@ void LiveServer::admit(QWebSocket *socket)
 
     auto client = std::make_unique<Client>();
     client->socket = socket;
-    client->control =
-        sameToken(QUrlQuery(url).queryItemValue(QStringLiteral("token")).toLatin1(), m_token);
+    client->control = sameToken(
+        QUrlQuery(url).queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded).toUtf8(),
+        m_token);
     client->filled.start();
     Client &admitted = *client;
     m_clients.push_back(std::move(client));
