@@ -251,10 +251,13 @@ void TestServe::churnAndStalledReaderSpareTheOthers()
     const int files = openFiles();
 
     std::vector<std::unique_ptr<Page>> churn;
-    for (int i = 0; i < 200; ++i)
+    for (int i = 0; i < 256; ++i)
         churn.push_back(std::make_unique<Page>(url("/live", i % 2 == 0)));
+    // With the steady page that is one too many: one is told to come back.
+    int opened = 0;
     for (const auto &page : churn)
-        QVERIFY(page->opened());
+        opened += page->opened() ? 1 : page->socket().closeCode() == 1008 ? 1000 : 0;
+    QCOMPARE(opened, 1255);
     for (std::size_t i = 0; i < churn.size(); ++i)
         i % 2 ? churn[i]->socket().abort() : churn[i]->socket().close();
     churn.clear();
