@@ -13,7 +13,9 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QRandomGenerator>
+#include <QUrl>
 
 #include <array>
 #include <cstdio>
@@ -66,6 +68,9 @@ int serve(Invocation invocation)
         }
     }
 
+    // QHttpServer warns of every handshake it refuses (a foreign page, a
+    // wrong path): routine here, and a way for any page to fill the journal.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.httpserver.warning=false"));
     SupplyLink link;
     link.setTarget(invocation.port, invocation.device);
     link.setReconnect(true);
@@ -92,7 +97,7 @@ int serve(Invocation invocation)
     StopSignals stop;
     QObject::connect(&stop, &StopSignals::stopRequested, [&] { finish(0); });
     std::printf("panel on http://%s:%u/?token=%s\n", qPrintable(address.urlHost()), unsigned(port),
-                token->constData());
+                QUrl::toPercentEncoding(QString::fromUtf8(*token)).constData());
     std::fflush(stdout);
     link.open();
     return QCoreApplication::exec();

@@ -1,25 +1,16 @@
 // SPDX-License-Identifier: MIT
 // The number typed in Text1: parseFrameNumber against a slow reference that
 // reads the text as a long double and rounds half to even.
+#include "fuzz/fuzzcheck.h"
 #include "protocol/numberentry.h"
 
 #include <cfenv>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <regex>
 #include <string>
 
 namespace {
-
-void check(bool ok, const char *what, std::string_view text)
-{
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s for \"%.*s\"\n", what, int(text.size()),
-                     text.data());
-        std::abort();
-    }
-}
 
 // Blanks, a sign or none, digits with at most one point, blanks.
 const std::regex kAccepted("[ \t]*([+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+))[ \t]*");

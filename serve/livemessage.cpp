@@ -37,15 +37,14 @@ ParsedLiveRequest parseLiveRequest(std::string_view message)
 {
     if (message.size() > kLiveRequestMaxBytes)
         return refused(0, "A request is at most 128 bytes.");
-    // Printable ASCII only: no control bytes, nothing beyond 0x7E.
-    if (!std::all_of(message.begin(), message.end(), [](char c) { return c >= 0x20 && c <= 0x7E; }))
-        return refused(0, "A request is plain printable ASCII.");
-
     const std::size_t space = message.find(' ');
     const auto id = decimal(message.substr(0, space), 0xFFFFFFFFu);
     if (!id || space == std::string_view::npos)
         return refused(0, "A request starts with its number from 1 to 4294967295 and a space.");
     const auto requestId = std::uint32_t(*id);
+    // Printable ASCII only: no control bytes, nothing beyond 0x7E.
+    if (!std::all_of(message.begin(), message.end(), [](char c) { return c >= 0x20 && c <= 0x7E; }))
+        return refused(requestId, "A request is plain printable ASCII.");
 
     const std::string_view rest = message.substr(space + 1);
     const std::size_t textSpace = rest.find(' ');

@@ -22,7 +22,6 @@ namespace {
 
 // A closed socket whose peer never answers the close is cut after this.
 constexpr int kCloseGraceMs = 5000;
-constexpr auto kTryAgainLater = QWebSocketProtocol::CloseCode(1013);
 
 // Compared in time that depends only on the server's own token's length.
 bool sameToken(const QByteArray &given, const QByteArray &token)
@@ -166,7 +165,8 @@ void LiveServer::admit(QWebSocket *socket)
     };
     const QUrl url = socket->requestUrl();
     if (m_clients.size() >= std::size_t(kMaxSockets))
-        return refuse(kTryAgainLater, QStringLiteral("too many pages open"));
+        return refuse(QWebSocketProtocol::CloseCodePolicyViolated,
+                      QStringLiteral("too many pages open; try again later"));
 
     // Longer requests close the socket (1009) before they are buffered.
     const quint64 bound = korvale::kLiveRequestMaxBytes;
@@ -175,8 +175,9 @@ void LiveServer::admit(QWebSocket *socket)
 
     auto client = std::make_unique<Client>();
     client->socket = socket;
-    client->control =
-        sameToken(QUrlQuery(url).queryItemValue(QStringLiteral("token")).toLatin1(), m_token);
+    client->control = sameToken(
+        QUrlQuery(url).queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded).toUtf8(),
+        m_token);
     client->filled.start();
     Client &admitted = *client;
     m_clients.push_back(std::move(client));

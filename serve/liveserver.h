@@ -14,22 +14,13 @@ class PanelState;
 class QWebSocket;
 class SupplyLink;
 
-// The web panel's server: the page's files, and the live channel on /live,
-// a WebSocket per page that gets the panel's state as it changes and sends
-// the keys pressed on the page. Other routes (such as /metrics) may be added
-// on `http()` by the caller.
+// The web panel's server: the page's files, and on /live a WebSocket per
+// page carrying the panel's state out and the page's keys in. The caller may
+// add routes (such as /metrics) on `http()`.
 class LiveServer : public QObject
 {
     Q_OBJECT
 public:
-    // A socket may send this many keys at once, then one per refill: the
-    // line itself takes one frame per 33 ms.
-    static constexpr int kKeyBurst = 8;
-    static constexpr qint64 kKeyRefillMs = 33;
-    // A page that reads no more is dropped before it holds more than this.
-    static constexpr qint64 kMaxUnsentBytes = 256 * 1024;
-    static constexpr int kMaxSockets = 256;
-
     // `token` lets a page press keys; without it a page only watches.
     LiveServer(SupplyLink &link, PanelState &panel, const QByteArray &token,
                QObject *parent = nullptr);
@@ -39,6 +30,14 @@ public:
     // The port it listens on (the one the system chose for port 0), or 0
     // with the reason.
     quint16 listen(const QHostAddress &address, quint16 port, QString *why);
+
+    // Keys a socket may send at once, then one per refill (the line takes
+    // one frame per 33 ms); the unsent bytes a page may leave before it is
+    // dropped; pages at once.
+    static constexpr int kKeyBurst = 8;
+    static constexpr qint64 kKeyRefillMs = 33;
+    static constexpr qint64 kMaxUnsentBytes = 256 * 1024;
+    static constexpr int kMaxSockets = 256;
 
 private:
     struct Client;
