@@ -119,3 +119,18 @@ test('with the server gone the page says so, refuses clicks, and follows it back
     assert.deepEqual(await commandsUpTo(from, 'eb 90 aa 08'), ['eb 90 aa 08']);
     await page.close();
 });
+
+test('a device that cannot be opened is named below the panel', { timeout: kPatience }, async () => {
+    const missing = await startServe(dir.path('no-such-tty'), ['--token-file', tokenFile()]);
+    try {
+        const page = await browser.newPage();
+        await page.goto(missing.url);
+        await until(async () => / could not be opened: /.test((await panelState(page)).status), 'the reason');
+        assert.ok((await panelState(page)).status.includes('no-such-tty'));
+        // The link counts as lost while no device is open.
+        await until(async () => !(await panelState(page)).image2, 'the link to count as lost');
+        await page.close();
+    } finally {
+        await missing.stop();
+    }
+});
