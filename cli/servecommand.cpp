@@ -100,5 +100,13 @@ int serve(Invocation invocation)
                 QUrl::toPercentEncoding(QString::fromUtf8(*token)).constData());
     std::fflush(stdout);
     link.open();
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    // A page was told its key was sent: it must not be cut off the line by
+    // the close. A full queue takes 4.3 s at 1200 baud.
+    if (!link.drainAndClose(6000)) {
+        tell(QStringLiteral("keys pressed on the pages may not all have reached the supply: the "
+                            "line did not take them in time"));
+        return status == 0 ? 1 : status;
+    }
+    return status;
 }

@@ -60,6 +60,14 @@ void SupplyLink::close()
     setDevicePresent(false);
 }
 
+bool SupplyLink::drainAndClose(int timeoutMs)
+{
+    // Nothing can be waiting for a device that is not open: send() refuses.
+    const bool drained = !m_state.devicePresent || m_channel.drainAndClose(timeoutMs);
+    close();
+    return drained;
+}
+
 bool SupplyLink::send(const korvale::CommandFrame &frame)
 {
     return m_channel.Output(

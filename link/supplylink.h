@@ -54,6 +54,9 @@ public:
     // Opens the device; opened() or openFailed() follows, perhaps at once.
     void open();
     void close();
+    // Closes once what was sent has left for the supply, waiting at most
+    // `timeoutMs`; false if some of it may not have.
+    bool drainAndClose(int timeoutMs);
 
     // The device the target leads to now (the port map is read afresh).
     QString device() const;
