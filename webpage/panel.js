@@ -7,6 +7,7 @@
     const token = new URLSearchParams(location.search).get('token') || '';
     const byId = (id) => document.getElementById(id);
     const status = byId('status');
+    const panel = byId('panel');
     const box = byId('Text1');
     const keys = [];
     for (let n = 1; n <= 13; ++n)
@@ -65,6 +66,7 @@
             // A refusal for want of a server is over now it is back.
             notes.down = '';
             notes.refused = '';
+            panel.classList.remove('stale');
             showNotes();
         };
         ws.onmessage = (event) => {
@@ -81,6 +83,9 @@
                 return;
             socket = null;
             notes.down = kDown;
+            // What it shows is no longer current: greyed, until the server's
+            // state replaces it.
+            panel.classList.add('stale');
             showNotes();
             setTimeout(connect, 1000);
         };

@@ -108,13 +108,14 @@ test('with the server gone the page says so, refuses clicks, and follows it back
     const from = sim.commands().length;
     const address = serve.base.replace('http://', '');
     await serve.stop();
-    await until(async () => (await panelState(page)).status.startsWith('The server cannot be reached'),
-        'the page to see the server gone');
+    const stale = () => page.$eval('#panel', (panel) => panel.classList.contains('stale'));
+    await until(async () => (await panelState(page)).status.startsWith('The server cannot be reached') &&
+        await stale(), 'the page to see the server gone and grey what it shows');
     await page.click('#Command2', { force: true });
     await until(async () => (await panelState(page)).status.includes('cannot be reached'), 'the refusal');
     serve = await startServe(sim.link, ['--token-file', tokenFile()], address);
-    await until(async () => (await panelState(page)).status === '' && (await linkAlive(page)),
-        'the page to follow the server back');
+    await until(async () => (await panelState(page)).status === '' && (await linkAlive(page)) &&
+        !(await stale()), 'the page to follow the server back');
     await page.click('#Command3');
     assert.deepEqual(await commandsUpTo(from, 'eb 90 aa 08'), ['eb 90 aa 08']);
     await page.close();
