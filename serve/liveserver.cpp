@@ -83,7 +83,13 @@ void serveAsset(const QHttpServerRequest &request, QHttpServerResponder &&respon
                            : std::nullopt;
     if (!asset)
         return responder.write(QHttpServerResponder::StatusCode::NotFound);
-    responder.write(asset->body, asset->mimeType);
+    // The page loads nothing from elsewhere and may not be framed by another
+    // site, which could lure a click onto a key.
+    responder.write(asset->body, {{"Content-Type", asset->mimeType},
+                                  {"X-Content-Type-Options", "nosniff"},
+                                  {"Content-Security-Policy",
+                                   "default-src 'self'; style-src 'self' 'unsafe-inline'; "
+                                   "frame-ancestors 'none'"}});
 }
 
 } // namespace

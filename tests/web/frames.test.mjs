@@ -8,12 +8,16 @@ import assert from 'node:assert/strict';
 import { launchBrowser, panelState, startServe, startSupply, statusFrames, until, kPatience } from './harness.mjs';
 
 let supply, serve, browser, page;
+// Whatever the browser refused or failed at, such as a blocked resource.
+const pageErrors = [];
 
 before(async () => {
     supply = await startSupply();
     serve = await startServe(supply.device);
     browser = await launchBrowser();
     page = await browser.newPage();
+    page.on('console', (message) => message.type() === 'error' && pageErrors.push(message.text()));
+    page.on('pageerror', (error) => pageErrors.push(error.message));
     await page.goto(serve.url);
     await until(() => supply.connected(), 'serve to connect to the supply');
 });
@@ -46,6 +50,10 @@ test('controls carry the window\'s ids, names, order, colours and geometry at an
         assert.equal(await control.getAttribute('id'), id, name);
     }
     assert.equal(await page.getByRole('button', { name: 'QUIT' }).count(), 0);
+    // The page's own policy lets it load and connect, and no other site frame it.
+    const headers = (await fetch(serve.base + '/')).headers;
+    assert.match(headers.get('content-security-policy'), /frame-ancestors 'none'/);
+    assert.deepEqual(pageErrors, []);
     assert.equal(await page.getAttribute('#Label1', 'aria-description'), 'Volts display');
     assert.equal(await page.getAttribute('#Label6', 'aria-description'), 'Watts limit display');
     // Only the direction marks start hidden, and hidden means not shown.
