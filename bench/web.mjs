@@ -14,7 +14,8 @@ import { cli, launchBrowser, scratch, startServe, startSim, startSupply, statusF
 
 const args = Object.fromEntries(process.argv.slice(2).map((a) => a.replace(/^--/, '').split('=')));
 const frames = Number(args.frames || 300); // per target, over `rounds` alternations
-const rounds = Number(args.rounds || 3);
+// Short turns, so that a burst of other work on the machine falls on both.
+const rounds = Number(args.rounds || 10);
 const seconds = Number(args.seconds || 20);
 const clients = Number(args.clients || 100);
 const openings = Number(args.openings || 20);
