@@ -3,6 +3,7 @@
 
 #include "cli/invocation.h"
 #include "cli/portopening.h"
+#include "logformat/recordwriter.h"
 
 #include <QFile>
 
@@ -22,4 +23,12 @@ std::FILE *openLog(WatchOptions &options)
     if (std::fseek(out, 0, SEEK_END) == 0 && std::ftell(out) > 0)
         options.header = false;
     return out;
+}
+
+bool writeLogHeader(RecordWriter &writer, const WatchOptions &options)
+{
+    if (!options.header || writer.header())
+        return true;
+    tell(QStringLiteral("cannot write the log"));
+    return false;
 }

@@ -12,6 +12,11 @@ struct WatchOptions;
 // file cannot be opened.
 std::FILE *openLog(WatchOptions &options);
 
+class RecordWriter;
+// Writes the header when the options ask for one; false, said on standard
+// error, when it cannot be written.
+bool writeLogHeader(RecordWriter &writer, const WatchOptions &options);
+
 // Closes the log unless it is stdout.
 struct LogCloser
 {

@@ -62,10 +62,8 @@ int serve(Invocation invocation)
         if (!out)
             return 1;
         writer.emplace(invocation.watch.format, out.get());
-        if (invocation.watch.header && !writer->header()) {
-            tell(QStringLiteral("cannot write the log"));
+        if (!writeLogHeader(*writer, invocation.watch))
             return 1;
-        }
     }
 
     // QHttpServer warns of every handshake it refuses (a foreign page, a

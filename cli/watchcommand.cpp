@@ -77,10 +77,8 @@ int watch(Invocation invocation)
     if (!out)
         return 1;
     RecordWriter writer(invocation.watch.format, out.get());
-    if (invocation.watch.header && !writer.header()) {
-        tell(QStringLiteral("cannot write the log"));
+    if (!writeLogHeader(writer, invocation.watch))
         return 1;
-    }
 
     LinkLogger logger(link, &writer, metrics.get());
     auto finish = [&](int status) {
