@@ -2,6 +2,7 @@
 // The edges of the frame codecs that the window cannot reach one by one:
 // every rounding and refusal of the typed number, every cut of a reading,
 // every position of the sync pair.
+#include "protocol/keypad.h"
 #include "protocol/numberentry.h"
 #include "protocol/statusframe.h"
 #include "protocol/statusstream.h"
@@ -41,6 +42,7 @@ class TestProtocol : public QObject
     Q_OBJECT
 private slots:
     void numberEntry();
+    void keypad();
     void readings();
     void syncSearch();
     void streamFraming_data();
@@ -59,6 +61,50 @@ void TestProtocol::numberEntry()
     for (const char *text : {"", "   ", "abc", "12a", "1 2", "-1", "-0.6", "256", "255.5", "1.2.3",
                              ".", "-", "1e2", "0x10", "1,5", "\xd9\xa3", "99999999999999999999"})
         QVERIFY2(!parseFrameNumber(text), text);
+}
+
+// Every control of the keypad once: what the window, the page and `press`
+// all send, or the one sentence they all show.
+void TestProtocol::keypad()
+{
+    struct Row
+    {
+        int command;
+        const char *text;
+        const char *frameHex; // "" for none
+        const char *why;
+        int mark;
+    };
+    const Row rows[] = {{1, "", "eb90aa00", "", 0},
+                        {2, "", "eb90aa04", "", 0},
+                        {3, "", "eb90aa08", "", 0},
+                        {4, "", "eb90aa01", "", 0},
+                        {5, "", "eb90aa05", "", 0},
+                        {6, "", "eb90aa09", "", 0},
+                        {7, "", "eb90aa02", "", 0},
+                        {8, "", "eb90aa06", "", 0},
+                        {10, "7", "eb90aa0c", "", 0},
+                        {9, "", "", "L has no key code", 0},
+                        {11, "", "", "REM has no key code", 0},
+                        {12, " 12 ", "eb90550c", "", 4},
+                        {13, "7.2", "eb90cc07", "", 5},
+                        {12, "256", "", "'256' is not a number from 0 to 255", 4},
+                        {13, "", "", "'' is not a number from 0 to 255", 5},
+                        {14, "", "", "Command14 is no key", 0}};
+    for (const Row &row : rows) {
+        const KeyPress press = pressControl(row.command, row.text);
+        const QByteArray sent =
+            press.frame ? QByteArray(reinterpret_cast<const char *>(press.frame->data()), 4).toHex()
+                        : QByteArray();
+        const QString at = QStringLiteral("Command%1 '%2'").arg(row.command).arg(row.text);
+        QVERIFY2(sent == row.frameHex, qPrintable(at));
+        QVERIFY2(press.why == row.why, qPrintable(at));
+        QVERIFY2(press.markShown == row.mark, qPrintable(at));
+    }
+    for (int command = 1; command <= 11; ++command)
+        QCOMPARE(commandOfCaption(keyCaptionOfCommand(command)), command);
+    QVERIFY(!commandOfCaption("ent"));
+    QVERIFY(!commandOfCaption(""));
 }
 
 void TestProtocol::readings()
