@@ -23,10 +23,18 @@ void StatusStream::feed(std::span<const std::uint8_t> block, std::int64_t stamp)
 
 void StatusStream::lineQuiet()
 {
-    if (m_bytes.size() == kStatusFrameSize && syncAt(m_bytes, 0))
-        accept();
-    // Anything else before the quiet cannot be completed by what comes next.
-    dropFront(m_bytes.size());
+    // A link may hold bytes back for longer than the quiet time, so a quiet
+    // line proves only the end of thirty bytes that show no sign of the next
+    // frame: with a byte lost, the next sync pair, or its first byte, would
+    // sit inside them. Anything else waits for its content to decide.
+    if (m_bytes.size() != kStatusFrameSize || !syncAt(m_bytes, 0))
+        return;
+    for (std::size_t p = 2; p < kStatusFrameSize; ++p)
+        if (m_bytes[p] == kSyncFirst &&
+            (p + 1 == kStatusFrameSize || m_bytes[p + 1] == kSyncSecond))
+            return;
+    accept();
+    dropFront(kStatusFrameSize);
 }
 
 std::optional<StatusStream::Frame> StatusStream::next()

@@ -15,8 +15,10 @@ namespace korvale {
 // gaps, bursts and lost bytes. A frame has no length or checksum, so thirty
 // bytes from a sync pair are taken as a frame only once something proves
 // they end where a frame ends: the next sync pair right after them, or the
-// line falling quiet right after the thirtieth byte. A frame that lost a byte
-// is thus dropped, never shown shifted.
+// line falling quiet right after the thirtieth byte when nothing in them
+// looks like the start of the next frame. A quiet line cuts nothing: a frame
+// held up on its way is completed by the bytes that follow. A frame that lost
+// a byte is thus dropped, never shown shifted.
 class StatusStream
 {
 public:
@@ -29,7 +31,8 @@ public:
 
     // `stamp` is the caller's, typically the time the block was taken.
     void feed(std::span<const std::uint8_t> block, std::int64_t stamp);
-    // Nothing arrived for a while after the last block fed.
+    // Nothing arrived for a while after the last block fed: a frame that
+    // ended with it is taken now rather than at the next sync pair.
     void lineQuiet();
     // Confirmed frames in arrival order.
     std::optional<Frame> next();

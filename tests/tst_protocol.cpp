@@ -159,8 +159,10 @@ void TestProtocol::syncSearch()
 
 void TestProtocol::streamFraming_data()
 {
-    QTest::addColumn<QByteArray>("stream");
-    QTest::addColumn<bool>("quiet");        // the line falls quiet after the stream
+    // The line falls quiet after each piece but the last, and after the last
+    // too when `quiet` is set.
+    QTest::addColumn<QByteArrayList>("pieces");
+    QTest::addColumn<bool>("quiet");
     QTest::addColumn<QStringList>("shown"); // Reading1 of every frame taken
     auto f = [](std::uint16_t n) {
         StatusValues v;
@@ -168,26 +170,40 @@ void TestProtocol::streamFraming_data()
         const StatusFrame frame = encodeStatusFrame(v);
         return QByteArray(reinterpret_cast<const char *>(frame.data()), qsizetype(frame.size()));
     };
-    QTest::newRow("last waits") << f(1) + f(2) << false << QStringList{"00.01"};
-    QTest::newRow("quiet ends it") << f(1) + f(2) << true << QStringList{"00.01", "00.02"};
-    QTest::newRow("one byte short") << f(1).remove(3, 1) + f(2) << true << QStringList{"00.02"};
-    QTest::newRow("short, quiet") << f(1).left(29) << true << QStringList{};
-    QTest::newRow("long, quiet") << f(1) + '\0' << true << QStringList{};
+    using L = QByteArrayList;
+    QTest::newRow("last waits") << L{f(1) + f(2)} << false << QStringList{"00.01"};
+    QTest::newRow("quiet ends it") << L{f(1) + f(2)} << true << QStringList{"00.01", "00.02"};
+    QTest::newRow("one byte short") << L{f(1).remove(3, 1) + f(2)} << true << QStringList{"00.02"};
+    QTest::newRow("short, quiet") << L{f(1).left(29)} << true << QStringList{};
+    QTest::newRow("long, quiet") << L{f(1) + '\0'} << true << QStringList{};
     QTest::newRow("pair in noise")
-        << QByteArray("\xEB\x90\x01", 3) + f(1) + f(2) << true << QStringList{"00.01", "00.02"};
+        << L{QByteArray("\xEB\x90\x01", 3) + f(1) + f(2)} << true << QStringList{"00.01", "00.02"};
+    // A link that holds bytes back makes the line look quiet inside a frame.
+    QTest::newRow("held inside") << L{f(1).left(12), f(1).mid(12) + f(2).left(1), f(2).mid(1)}
+                                 << true << QStringList{"00.01", "00.02"};
+    QTest::newRow("noise, quiet, frame")
+        << L{QByteArray("\xEB\x90\x01", 3), f(1)} << true << QStringList{"00.01"};
+    // Thirty bytes before a quiet that hold the start of the next frame are a
+    // frame that lost bytes, not one to show shifted.
+    QTest::newRow("one lost, held")
+        << L{f(1).remove(3, 1) + f(2).left(1), f(2).mid(1)} << true << QStringList{"00.02"};
+    QTest::newRow("two lost, held")
+        << L{f(1).remove(3, 2) + f(2).left(2), f(2).mid(2)} << true << QStringList{"00.02"};
 }
 
 void TestProtocol::streamFraming()
 {
-    QFETCH(QByteArray, stream);
+    QFETCH(QByteArrayList, pieces);
     QFETCH(bool, quiet);
     QFETCH(QStringList, shown);
     StatusStream framer;
-    framer.feed(std::span(reinterpret_cast<const std::uint8_t *>(stream.constData()),
-                          std::size_t(stream.size())),
-                7);
-    if (quiet)
-        framer.lineQuiet();
+    for (const QByteArray &piece : pieces) {
+        framer.feed(std::span(reinterpret_cast<const std::uint8_t *>(piece.constData()),
+                              std::size_t(piece.size())),
+                    7);
+        if (quiet || &piece != &pieces.back())
+            framer.lineQuiet();
+    }
     QStringList taken;
     while (const auto frame = framer.next())
         taken << QString::fromLatin1(frame->readings.text(1).data(), 5);
