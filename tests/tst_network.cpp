@@ -170,6 +170,21 @@ void TestNetwork::pressesReachTheSupply()
     for (int i = 0; i < 200; ++i)
         QCOMPARE(press(device), 0);
     QTRY_COMPARE(received(log), 220);
+    // Twenty keys in one press wait for their turns on the line. Written at
+    // once, they take longer on the line than ser2net's own part: the
+    // connection must last as long as the line needs for them.
+    QStringList keys{"--device", device, "press"};
+    for (int i = 0; i < 20; ++i)
+        keys << "I/O";
+    QCOMPARE(QProcess::execute(KORVALE_CLI_EXECUTABLE, keys), 0);
+    SerialChannel direct;
+    QSignalSpy connected(&direct, &SerialChannel::opened);
+    direct.setDevicePath(device);
+    direct.setPortOpen(true);
+    QVERIFY(connected.wait(5000));
+    QVERIFY(direct.Output(QByteArray(20, '\xEB').replace('\xEB', "\xEB\x90\xAA\x0C")));
+    QVERIFY(direct.drainAndClose(6000));
+    QTRY_COMPARE(received(log), 260);
 
     // The window: a key pressed as a port is picked again, or the other one,
     // so that it goes out the moment the connection stands, which must wait
@@ -184,7 +199,7 @@ void TestNetwork::pressesReachTheSupply()
         QTRY_COMPARE_WITH_TIMEOUT(opened.size(), i + 1, 5000);
     }
     m_form->comm1()->trigger();
-    QTRY_COMPARE(received(log), 226);
+    QTRY_COMPARE(received(log), 266);
     QVERIFY(readingsShown(1));
     channel.setPortOpen(false);
     LingeringClose::finishAll();
@@ -248,6 +263,19 @@ void TestNetwork::connectAndDrop()
            QTest::qWaitFor([&] { return channel.InBufferCount() > 0; }))
         taken += channel.Input();
     QCOMPARE(taken, sent);
+    // Bytes that reached the device while the event loop was busy make the
+    // line not quiet: the fragment before them waits for them.
+    QSignalSpy blocks(&channel, &SerialChannel::OnComm);
+    peer->write(QByteArray(10, '\x11'));
+    QTRY_COMPARE(channel.InBufferCount(), 10);
+    auto *const quietTime = channel.findChild<QTimer *>("quietLine");
+    quietTime->stop();
+    peer->write(QByteArray(5, '\x22'));
+    QVERIFY(peer->flush() && peer->bytesToWrite() == 0);
+    QMetaObject::invokeMethod(quietTime, "timeout");
+    QCOMPARE(blocks.size(), 0);
+    QVERIFY(blocks.wait(5000));
+    QCOMPARE(channel.Input(), QByteArray(10, '\x11') + QByteArray(5, '\x22'));
     // A close after a frame ends a while after the far end's, which is when
     // ser2net lets the device go: a slow machine can only make it later.
     QElapsedTimer farEndClosed;
