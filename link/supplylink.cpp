@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "link/supplylink.h"
 
+#include <QDeadlineTimer>
+#include <QEventLoop>
+
 #include <span>
 
 SupplyLink::SupplyLink(QObject *parent) : QObject(parent)
@@ -10,6 +13,10 @@ SupplyLink::SupplyLink(QObject *parent) : QObject(parent)
     m_retry.setSingleShot(true);
     m_retry.setInterval(kRetryMs);
     connect(&m_retry, &QTimer::timeout, this, [this] { m_channel.setPortOpen(true); });
+    m_sendTurn.setSingleShot(true);
+    // A coarse timer may fire early, which would only cost another turn.
+    m_sendTurn.setTimerType(Qt::PreciseTimer);
+    connect(&m_sendTurn, &QTimer::timeout, this, &SupplyLink::sendWaiting);
 
     m_channel.setDTREnable(true);
     connect(&m_channel, &SerialChannel::OnComm, this, &SupplyLink::take);
@@ -56,22 +63,73 @@ void SupplyLink::close()
     m_wanted = false;
     m_retry.stop();
     m_tick.stop();
+    m_sendTurn.stop();
+    m_waiting.clear();
     m_channel.setPortOpen(false);
     setDevicePresent(false);
 }
 
 bool SupplyLink::drainAndClose(int timeoutMs)
 {
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!m_waiting.empty() && m_channel.PortOpen() && !deadline.hasExpired())
+        awaitSend(int(deadline.remainingTime()));
     // Nothing can be waiting for a device that is not open: send() refuses.
-    const bool drained = !m_state.devicePresent || m_channel.drainAndClose(timeoutMs);
+    const bool drained =
+        m_waiting.empty() &&
+        (!m_state.devicePresent || m_channel.drainAndClose(int(deadline.remainingTime())));
     close();
     return drained;
 }
 
-bool SupplyLink::send(const korvale::CommandFrame &frame)
+bool SupplyLink::send(const korvale::CommandFrame &frame, QString *why)
 {
-    return m_channel.Output(
-        QByteArrayView(reinterpret_cast<const char *>(frame.data()), qsizetype(frame.size())));
+    QString refusal;
+    if (!m_channel.PortOpen())
+        refusal = QStringLiteral("The line is not open.");
+    else if (m_waiting.size() >= std::size_t(kSendQueue))
+        refusal = QStringLiteral("Too many keys at once: the line takes one every %1 ms.")
+                      .arg(kSendSpacingMs);
+    if (!refusal.isEmpty()) {
+        if (why)
+            *why = refusal;
+        return false;
+    }
+    m_waiting.push_back(frame);
+    sendWaiting();
+    return true;
+}
+
+void SupplyLink::sendWaiting()
+{
+    if (m_waiting.empty() || m_sendTurn.isActive())
+        return;
+    const qint64 since = m_lastSent.isValid() ? m_lastSent.elapsed() : kSendSpacingMs;
+    if (since < kSendSpacingMs) {
+        m_sendTurn.start(int(kSendSpacingMs - since));
+        return;
+    }
+    const korvale::CommandFrame &frame = m_waiting.front();
+    // A full transmit queue, or a device on its way out, keeps the frame for
+    // the next turn; a loss discards it with the rest.
+    if (m_channel.Output(QByteArrayView(reinterpret_cast<const char *>(frame.data()),
+                                        qsizetype(frame.size())))) {
+        m_waiting.pop_front();
+        m_lastSent.start();
+        emit frameSent();
+    }
+    if (!m_waiting.empty())
+        m_sendTurn.start(kSendSpacingMs);
+}
+
+void SupplyLink::awaitSend(int timeoutMs)
+{
+    QEventLoop loop;
+    connect(this, &SupplyLink::frameSent, &loop, &QEventLoop::quit);
+    connect(this, &SupplyLink::deviceLost, &loop, &QEventLoop::quit);
+    connect(this, &SupplyLink::openFailed, &loop, &QEventLoop::quit);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 void SupplyLink::take()
@@ -151,6 +209,8 @@ void SupplyLink::onDeviceLost(const QString &device, const QString &reason)
     m_stream = korvale::StatusStream();
     // Silence while the device is away is no news of its own.
     m_tick.stop();
+    m_sendTurn.stop();
+    m_waiting.clear();
     setDevicePresent(false);
     emit deviceLost(device, reason);
     if (m_reconnect && m_wanted)

@@ -9,10 +9,12 @@
 #include "serial/serialchannel.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
+#include <deque>
 #include <optional>
 
 // What is known of the supply at the other end of the line.
@@ -35,12 +37,19 @@ struct SupplyState
 // device (serial or socket://), reconnects when asked to, finds the status
 // frames in the bytes with the shared frame finder, judges silence by the
 // panel's watchdog, keeps the state, tells every change by a signal, and
-// sends key and numbered frames. The window keeps its own receive procedure.
+// sends key and numbered frames for every face that drives the supply, within
+// one budget. The window keeps its own receive procedure.
 class SupplyLink : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int kRetryMs = 1000;
+    // The line carries one command frame (four bytes at 1200 baud) this
+    // often, whoever sends it.
+    static constexpr int kSendSpacingMs = 33;
+    // Frames accepted and waiting for their turn, at most: a face that sends
+    // faster is refused rather than queued without bound.
+    static constexpr int kSendQueue = 8;
 
     explicit SupplyLink(QObject *parent = nullptr);
 
@@ -54,8 +63,8 @@ public:
     // Opens the device; opened() or openFailed() follows, perhaps at once.
     void open();
     void close();
-    // Closes once what was sent has left for the supply, waiting at most
-    // `timeoutMs`; false if some of it may not have.
+    // Closes once what was sent, waiting frames included, has left for the
+    // supply, waiting at most `timeoutMs`; false if some of it may not have.
     bool drainAndClose(int timeoutMs);
 
     // The device the target leads to now (the port map is read afresh).
@@ -64,9 +73,16 @@ public:
     QString label(const QString &device) const;
     const SupplyState &state() const { return m_state; }
 
-    // Queues a frame for the line; false when no device is open or the
-    // queue is full.
-    bool send(const korvale::CommandFrame &frame);
+    // Queues a frame for the line behind those of every other sender, in
+    // the order they came. False when it cannot be served; `why` then says
+    // why, in one sentence a face can show. Frames waiting when the device
+    // closes or goes away are discarded with it, as a port's queue is.
+    bool send(const korvale::CommandFrame &frame, QString *why = nullptr);
+    // Frames accepted and not yet handed to the device.
+    int sendsWaiting() const { return int(m_waiting.size()); }
+    // Runs the event loop until the next frame goes to the device, the device
+    // goes away or fails to open, or `timeoutMs` have passed.
+    void awaitSend(int timeoutMs);
 
 signals:
     // The device carries bytes: at the start, or back after a loss.
@@ -82,6 +98,8 @@ signals:
     // Silence for longer than the watchdog allows, and its end.
     void linkLost();
     void linkBack();
+    // A frame accepted by send() went to the device: a waiting one may follow.
+    void frameSent();
 
 private:
     void take();
@@ -92,12 +110,16 @@ private:
     void onDeviceLost(const QString &device, const QString &reason);
     void emitFrames();
     void setDevicePresent(bool present);
+    void sendWaiting();
 
     SerialChannel m_channel{this};
     korvale::StatusStream m_stream;
     korvale::LinkWatchdog m_watchdog;
     QTimer m_tick;
     QTimer m_retry;
+    QTimer m_sendTurn;
+    QElapsedTimer m_lastSent;
+    std::deque<korvale::CommandFrame> m_waiting;
     SupplyState m_state;
     int m_port = 1;
     QString m_device;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The line service against the simulated supply: its state follows the
-// frames, a key reaches the supply, silence and a lost device
+// frames, keys reach the supply within one budget, silence and a lost device
 // are told in the order they happened, then their ends; and every frame
 // arrives whatever the road's lumps and holds.
 #include "link/supplylink.h"
@@ -12,7 +12,17 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <limits>
+
 namespace {
+
+// Command frames the simulated supply has received, by its --command-log.
+QStringList received(const QString &log)
+{
+    QFile file(log);
+    return file.open(QIODevice::ReadOnly) ? QString(file.readAll()).split('\n', Qt::SkipEmptyParts)
+                                          : QStringList();
+}
 
 // A network between the link and ser2net: the bytes towards the link are
 // held and let out in order, whatever has come, every 20 to 80 ms at random.
@@ -62,12 +72,20 @@ private slots:
 void TestLink::followsTheSupply()
 {
     SimSupply supply;
+    QTemporaryDir dir;
+    const QString log = dir.filePath("commands");
     // Frame 12 is 2.6 s of silence: longer than the watchdog allows.
-    const QStringList arguments{"--period", "250", "--silence-every", "12", "--silence-ms", "2600"};
+    const QStringList arguments{"--period",     "250",  "--silence-every", "12",
+                                "--silence-ms", "2600", "--command-log",   log};
     QVERIFY(supply.start(arguments));
 
     SupplyLink link;
     link.setTarget(1, supply.link());
+    korvale::CommandFrame io{};
+    korvale::fillKeyFrame(io, *korvale::keyCodeOfCommand(10));
+    QString why;
+    QVERIFY(!link.send(io, &why));
+    QCOMPARE(why, "The line is not open.");
     link.setReconnect(true);
     QStringList told;
     const SupplyState &state = link.state();
@@ -88,12 +106,40 @@ void TestLink::followsTheSupply()
     QVERIFY(!state.indicators.outputOn);
 
     // I/O: the output goes on, current-limited, so "I-const" blinks.
-    korvale::CommandFrame io{};
-    korvale::fillKeyFrame(io, *korvale::keyCodeOfCommand(10));
     QVERIFY(link.send(io));
     QTRY_VERIFY_WITH_TIMEOUT(state.indicators.outputOn, 5000);
     QCOMPARE(state.readings->text(1), std::string_view("10.00"));
     QCOMPARE(state.indicators.blinking, std::string_view("I-const"));
+
+    // Faces sending at once share the line's budget: what waits is bounded,
+    // the rest refused with the reason, and room comes back one frame per
+    // turn. Every frame accepted reaches the supply, in order, a turn apart.
+    QStringList sent{"eb 90 aa 0c"};
+    bool refused = false;
+    QElapsedTimer sinceSent;
+    qint64 closest = std::numeric_limits<qint64>::max();
+    connect(&link, &SupplyLink::frameSent, this, [&] {
+        if (sinceSent.isValid())
+            closest = std::min(closest, sinceSent.elapsed());
+        sinceSent.start();
+    });
+    for (int n = 1; sent.size() < 20; ++n) {
+        // Raising U by n volts leaves the output current-limited at 10 V.
+        korvale::CommandFrame raise{0xEB, 0x90, 0x55, std::uint8_t(n)};
+        if (link.send(raise, &why)) {
+            sent << QStringLiteral("eb 90 55 %1").arg(n, 2, 16, QChar('0'));
+            continue;
+        }
+        QVERIFY2(why.startsWith("Too many keys at once") && n > SupplyLink::kSendQueue,
+                 qPrintable(why));
+        refused = true;
+        QCOMPARE(link.sendsWaiting(), SupplyLink::kSendQueue);
+        QSignalSpy room(&link, &SupplyLink::frameSent);
+        QVERIFY(room.wait(5000));
+    }
+    QVERIFY(refused);
+    QTRY_COMPARE_WITH_TIMEOUT(received(log), sent, 5000);
+    QVERIFY2(closest >= SupplyLink::kSendSpacingMs - 1, qPrintable(QString::number(closest)));
 
     QTRY_VERIFY_WITH_TIMEOUT(told.contains("linkBack"), 15000);
     QVERIFY(state.linkAlive && state.linkSince >= state.deviceSince);
