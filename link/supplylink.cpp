@@ -88,7 +88,7 @@ bool SupplyLink::send(const korvale::CommandFrame &frame, QString *why)
     if (!m_channel.PortOpen())
         refusal = QStringLiteral("The line is not open.");
     else if (m_waiting.size() >= std::size_t(kSendQueue))
-        refusal = QStringLiteral("Too many keys at once: the line takes one every %1 ms.")
+        refusal = QStringLiteral("Too many keys at once: the line takes one frame per %1 ms.")
                       .arg(kSendSpacingMs);
     if (!refusal.isEmpty()) {
         if (why)
