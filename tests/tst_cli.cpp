@@ -18,9 +18,9 @@ struct Run
 // The simulated supply's states with a 100 ohm load, as CSV rows without
 // their time: at the start, after "I/O" (limited by the voltage setting),
 // after "F".
-const QString kStart = "00.00,0.000,000.0,12,1.00,100,0,off,0,none,0";
-const QString kOn = "12.00,0.120,001.4,12,1.00,100,1,on,0,U-const,0";
-const QString kFine = "12.00,0.120,001.4,12,1.00,100,1,on,0,U-const,1";
+const QString kStart = "00.00,0.000,000.0,12.00,1.000,100.0,0,off,0,none,0";
+const QString kOn = "12.00,0.120,001.4,12.00,1.000,100.0,1,on,0,U-const,0";
+const QString kFine = "12.00,0.120,001.4,12.00,1.000,100.0,1,on,0,U-const,1";
 
 } // namespace
 
