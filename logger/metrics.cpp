@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "logger/metrics.h"
 
+#include "link/supplylink.h"
 #include "protocol/statusindicators.h"
 
 #include <array>
@@ -63,11 +64,15 @@ void sample(QByteArray &out, const char *name, const QByteArray &labels, const Q
 
 } // namespace
 
-Metrics::Metrics(const QString &device, int port)
-    : m_labels("device=\"" + escapedLabel(device) + '"')
+Metrics::Metrics(SupplyLink &link, const QString &device, int port, QObject *parent)
+    : QObject(parent), m_labels("device=\"" + escapedLabel(device) + '"')
 {
     if (port != 0)
         m_labels += ",port=\"" + QByteArray::number(port) + '"';
+    connect(&link, &SupplyLink::frame, this, &Metrics::frame);
+    connect(&link, &SupplyLink::linkLost, this, &Metrics::down);
+    connect(&link, &SupplyLink::openFailed, this, &Metrics::down);
+    connect(&link, &SupplyLink::deviceLost, this, &Metrics::down);
 }
 
 void Metrics::serveOn(QHttpServer &server) const
