@@ -20,12 +20,6 @@ LinkRun::LinkRun(const Invocation &invocation, bool reconnect)
     connect(&m_stop, &StopSignals::stopRequested, this, [this] { finish(0); });
 }
 
-LinkRun::~LinkRun()
-{
-    if (m_file)
-        std::fclose(m_file);
-}
-
 bool LinkRun::openNow()
 {
     QEventLoop waiting;
@@ -52,7 +46,7 @@ bool LinkRun::openLog(const WatchOptions &options)
                      .arg(options.output, QString::fromLocal8Bit(std::strerror(errno))));
             return false;
         }
-        m_file = out;
+        m_file.reset(out);
         if (std::fseek(out, 0, SEEK_END) == 0 && std::ftell(out) > 0)
             header = false;
     }

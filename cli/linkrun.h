@@ -9,6 +9,7 @@
 #include <QObject>
 
 #include <cstdio>
+#include <memory>
 #include <optional>
 
 struct Invocation;
@@ -24,7 +25,6 @@ public:
     // With `reconnect` a lost device, or one that cannot be opened, is
     // tried again every second for as long as the run lasts.
     LinkRun(const Invocation &invocation, bool reconnect);
-    ~LinkRun() override;
 
     SupplyLink &link() { return m_link; }
     Metrics &metrics() { return m_metrics; }
@@ -65,7 +65,7 @@ private:
     SupplyLink m_link;
     Metrics m_metrics;
     StopSignals m_stop;
-    std::FILE *m_file = nullptr; // the file of --output, closed at the end
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> m_file{nullptr, &std::fclose}; // --output
     std::optional<RecordWriter> m_writer;
     // The device is away, and the last reason told for not opening it.
     bool m_away = false;

@@ -28,7 +28,7 @@ QByteArray quoted(const QByteArray &text)
 // takes for one.
 QByteArray reading(const korvale::StatusReadings &readings, int i)
 {
-    const double value = readings.value(i);
+    const double value = readings.numbers[std::size_t(i - 1)];
     if (std::isnan(value)) {
         const std::string_view text = readings.text(i);
         return QByteArray(text.data(), qsizetype(text.size()));

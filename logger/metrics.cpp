@@ -126,7 +126,7 @@ QByteArray Metrics::text() const
         return out;
 
     for (int i = 1; i <= korvale::kReadingCount; ++i) {
-        const double value = m_last->value(i);
+        const double value = m_last->numbers[std::size_t(i - 1)];
         if (std::isnan(value))
             continue;
         const Series &series = kReadings[std::size_t(i - 1)];

@@ -51,21 +51,16 @@ unsigned bigEndian(const std::uint8_t *p)
     return static_cast<unsigned>(p[0]) << 8 | p[1];
 }
 
-double scaled(unsigned n, int reading)
+// None (NaN) for a nibble above 9.
+double packedNumber(const std::uint8_t *p)
 {
-    static constexpr double kPowers[] = {1, 10, 100, 1000};
-    return n / kPowers[kReadingDecimals[std::size_t(reading - 1)]];
-}
-
-double packedValue(const std::uint8_t *p, int reading)
-{
-    unsigned n = 0;
-    for (const unsigned nibble : {p[0] >> 4, p[0] & 0x0F, p[1] >> 4, p[1] & 0x0F}) {
+    double n = 0;
+    for (const int nibble : {p[0] >> 4, p[0] & 0x0F, p[1] >> 4, p[1] & 0x0F}) {
         if (nibble > 9)
             return std::numeric_limits<double>::quiet_NaN();
         n = n * 10 + nibble;
     }
-    return scaled(n, reading);
+    return n;
 }
 
 void decodeFrame(const std::uint8_t *frame, StatusReadings &r)
@@ -90,12 +85,13 @@ void decodeFrame(const std::uint8_t *frame, StatusReadings &r)
 
     r.StatusByte = frame[kStatusByteOffset];
 
-    r.outputVolts = scaled(bigEndian(frame + 2), 1);
-    r.outputAmps = scaled(bigEndian(frame + 4), 2);
-    r.outputWatts = packedValue(frame + 6, 3);
-    r.voltageSetting = scaled(bigEndian(frame + 8), 4);
-    r.currentSetting = scaled(bigEndian(frame + 10), 5);
-    r.powerSetting = packedValue(frame + 12, 6);
+    static constexpr double kPowers[] = {1, 10, 100, 1000};
+    for (std::size_t i = 0; i < r.numbers.size(); ++i) {
+        const std::uint8_t *p = frame + 2 + 2 * i;
+        // Reading3 and Reading6 are packed decimal.
+        const double n = i % 3 == 2 ? packedNumber(p) : bigEndian(p);
+        r.numbers[i] = n / kPowers[kReadingDecimals[i]];
+    }
     r.indicators = indicatorStates(indicatorUpdate(r.StatusByte));
 }
 
@@ -137,26 +133,6 @@ std::string_view StatusReadings::text(int reading) const
         return view(Reading6);
     default:
         return {};
-    }
-}
-
-double StatusReadings::value(int reading) const
-{
-    switch (reading) {
-    case 1:
-        return outputVolts;
-    case 2:
-        return outputAmps;
-    case 3:
-        return outputWatts;
-    case 4:
-        return voltageSetting;
-    case 5:
-        return currentSetting;
-    case 6:
-        return powerSetting;
-    default:
-        return std::numeric_limits<double>::quiet_NaN();
     }
 }
 

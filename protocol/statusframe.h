@@ -69,19 +69,20 @@ struct StatusReadings
     std::array<char, 3> Reading6{};
     std::uint8_t StatusByte = 0;
 
-    double outputVolts = 0;
-    double outputAmps = 0;
-    double outputWatts = 0;
-    double voltageSetting = 0;
-    double currentSetting = 0;
-    double powerSetting = 0;
+    // Reading1 .. Reading6 as numbers, in their units.
+    std::array<double, kReadingCount> numbers{};
     // What StatusByte says, by the window's own rule.
     IndicatorStates indicators;
 
+    double outputVolts() const { return numbers[0]; }
+    double outputAmps() const { return numbers[1]; }
+    double outputWatts() const { return numbers[2]; }
+    double voltageSetting() const { return numbers[3]; }
+    double currentSetting() const { return numbers[4]; }
+    double powerSetting() const { return numbers[5]; }
+
     // Reading1 .. Reading6 by number, 1-based like the labels they feed.
     std::string_view text(int reading) const;
-    // The number of Reading1 .. Reading6, in the order above.
-    double value(int reading) const;
 };
 
 // Position of the first sync pair 0xEB 0x90 in the block.

@@ -29,8 +29,7 @@ QByteArray csvRow(qint64 ms, const char *volts = "12.00", bool on = true)
            ",0,none,0\n";
 }
 
-// As logs written before the settings had their full resolution: the
-// window's texts.
+// With the settings as logs written before had them: the window's texts.
 QByteArray jsonRow(qint64 ms, bool on = true)
 {
     return R"({"time":")" + when(ms) + R"(","V":")" + (on ? "12.00" : "00.00") +
