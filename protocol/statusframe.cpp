@@ -54,13 +54,10 @@ unsigned bigEndian(const std::uint8_t *p)
 // None (NaN) for a nibble above 9.
 double packedNumber(const std::uint8_t *p)
 {
-    double n = 0;
-    for (const int nibble : {p[0] >> 4, p[0] & 0x0F, p[1] >> 4, p[1] & 0x0F}) {
-        if (nibble > 9)
-            return std::numeric_limits<double>::quiet_NaN();
-        n = n * 10 + nibble;
-    }
-    return n;
+    const unsigned d[] = {p[0] / 16u, p[0] % 16u, p[1] / 16u, p[1] % 16u};
+    if (d[0] > 9 || d[1] > 9 || d[2] > 9 || d[3] > 9)
+        return std::numeric_limits<double>::quiet_NaN();
+    return ((d[0] * 10 + d[1]) * 10 + d[2]) * 10 + d[3];
 }
 
 void decodeFrame(const std::uint8_t *frame, StatusReadings &r)
@@ -85,14 +82,12 @@ void decodeFrame(const std::uint8_t *frame, StatusReadings &r)
 
     r.StatusByte = frame[kStatusByteOffset];
 
-    static constexpr double kPowers[] = {1, 10, 100, 1000};
-    for (std::size_t i = 0; i < r.numbers.size(); ++i) {
-        const std::uint8_t *p = frame + 2 + 2 * i;
-        // Reading3 and Reading6 are packed decimal.
-        const double n = i % 3 == 2 ? packedNumber(p) : bigEndian(p);
-        r.numbers[i] = n / kPowers[kReadingDecimals[i]];
-    }
-    r.indicators = indicatorStates(indicatorUpdate(r.StatusByte));
+    // Spelled out, not looped, as this runs for every frame of every face;
+    // the divisors are those of kReadingDecimals.
+    r.numbers = {bigEndian(frame + 2) / 100.0,   bigEndian(frame + 4) / 1000.0,
+                 packedNumber(frame + 6) / 10.0, bigEndian(frame + 8) / 100.0,
+                 bigEndian(frame + 10) / 1000.0, packedNumber(frame + 12) / 10.0};
+    r.indicators = indicatorStates(r.StatusByte);
 }
 
 std::uint8_t packedByte(unsigned twoDigits)

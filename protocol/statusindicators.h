@@ -73,6 +73,7 @@ struct IndicatorStates
     int BlinkTarget = 0;
     std::string_view blinking = "none"; // its caption
 };
+IndicatorStates indicatorStates(std::uint8_t statusByte);
 IndicatorStates indicatorStates(const IndicatorUpdate &update);
 
 // Caption of the constant-mode label BlinkTarget names, "none" for 0.
