@@ -33,16 +33,17 @@ private slots:
     void lostBytesAndBurstsAreNeverMisread();
 
 private:
-    Run cli(QStringList arguments);
+    Run cli(QStringList arguments, const QString &device = {});
     QString watchThrough(const QStringList &states, int more = 0);
 
     SimSupply m_supply;
 };
 
-Run TestCli::cli(QStringList arguments)
+// On `device`, the simulated supply without one, unless the arguments name one.
+Run TestCli::cli(QStringList arguments, const QString &device)
 {
     if (!arguments.join(' ').contains(QRegularExpression("--port|--device")))
-        arguments.prepend("--device=" + m_supply.link());
+        arguments.prepend("--device=" + (device.isEmpty() ? m_supply.link() : device));
     QProcess process;
     process.start(KORVALE_CLI_EXECUTABLE, arguments);
     if (!process.waitForFinished(30000))
@@ -124,9 +125,7 @@ void TestCli::wireBytes()
     QFETCH(QByteArray, wire);
     PtyPair line;
     QVERIFY(line.isValid());
-    if (!arguments.join(' ').contains(QRegularExpression("--port|--device")))
-        arguments.prepend("--device=" + line.slavePath());
-    const Run run = cli(arguments);
+    const Run run = cli(arguments, line.slavePath());
     QCOMPARE(run.status, status);
     QVERIFY2(run.err.contains(said), qPrintable(run.err));
     QCOMPARE(run.out.startsWith("Usage: korvale-cli"), arguments.join(' ').contains("help"));

@@ -114,8 +114,7 @@ void TestProtocol::keypad()
 
 void TestProtocol::readings()
 {
-    // Offsets 2..14 of an aligned frame, the six texts they show, and what
-    // the other faces report: the settings uncut (1.234 A shown "1.23").
+    // Offsets 2..14 of an aligned frame, its texts | its uncut numbers, limiting mode.
     const std::pair<const char *, const char *> cases[] = {
         {"0000 0000 0000 0000 0000 0000 00", "00.00 0.000 000.0 00 0.00 000 | 0 0 0 0 0 0 U-const"},
         {"04d2 1388 1234 0019 01f4 2000 5a",
@@ -127,8 +126,7 @@ void TestProtocol::readings()
          "12.45 1.345 100.5 12 1.23 123 | 123.45 12.345 100.5 123.45 12.345 123.4 U-const"},
         {"7fff 7fff 9999 7fff 7fff 9999 00",
          "32.67 3.767 999.9 32 3.27 999 | 327.67 32.767 999.9 327.67 32.767 999.9 U-const"},
-        // Out of range: unsigned, hex digits, every text keeps its length; a
-        // packed reading that is no number has none.
+        // Out of range: unsigned, hex digits (no number), every text keeps its length.
         {"ffff 8000 abcd 8000 ffff f00f 64",
          "65.35 3.768 ABC.D 32 6.55 F00 | 655.35 32.768 nan 327.68 65.535 nan P-const"},
     };
