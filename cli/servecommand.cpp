@@ -2,16 +2,11 @@
 #include "cli/servecommand.h"
 
 #include "cli/invocation.h"
-#include "cli/logfile.h"
+#include "cli/linkrun.h"
 #include "cli/portopening.h"
-#include "cli/stopsignals.h"
-#include "link/supplylink.h"
-#include "logger/linklogger.h"
-#include "logger/metrics.h"
 #include "serve/liveserver.h"
 #include "serve/panelstate.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QLoggingCategory>
 #include <QRandomGenerator>
@@ -55,28 +50,17 @@ int serve(Invocation invocation)
     const std::optional<QByteArray> token = keyToken(invocation.serve.tokenFile);
     if (!token)
         return 1;
-    LogFile out;
-    std::optional<RecordWriter> writer;
-    if (!invocation.watch.output.isEmpty()) {
-        out.reset(openLog(invocation.watch));
-        if (!out)
-            return 1;
-        writer.emplace(invocation.watch.format, out.get());
-        if (!writeLogHeader(*writer, invocation.watch))
-            return 1;
-    }
+    LinkRun run(invocation, true);
+    if (!invocation.watch.output.isEmpty() && !run.openLog(invocation.watch))
+        return 1;
 
     // QHttpServer warns of every handshake it refuses (a foreign page, a
     // wrong path): routine here, and a way for any page to fill the journal.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.httpserver.warning=false"));
-    SupplyLink link;
-    link.setTarget(invocation.port, invocation.device);
-    link.setReconnect(true);
-    QObject::connect(&link, &SupplyLink::settingsIgnored, &tellSettingsIgnored);
-    Metrics metrics(link.device(), invocation.device.isEmpty() ? invocation.port : 0);
+    SupplyLink &link = run.link();
     PanelState panel(link);
     LiveServer server(link, panel, *token);
-    metrics.serveOn(server.http());
+    run.metrics().serveOn(server.http());
     const HttpAddress &address = invocation.serve.http;
     QString why;
     const quint16 port = server.listen(QHostAddress(address.host), address.port, &why);
@@ -85,20 +69,10 @@ int serve(Invocation invocation)
         return 1;
     }
 
-    LinkLogger logger(link, writer ? &*writer : nullptr, &metrics);
-    auto finish = [&](int status) {
-        logger.stop();
-        QCoreApplication::exit(status);
-    };
-    QObject::connect(&logger, &LinkLogger::notice, &tell);
-    QObject::connect(&logger, &LinkLogger::ended, finish);
-    StopSignals stop;
-    QObject::connect(&stop, &StopSignals::stopRequested, [&] { finish(0); });
     std::printf("panel on http://%s:%u/?token=%s\n", qPrintable(address.urlHost()), unsigned(port),
                 QUrl::toPercentEncoding(QString::fromUtf8(*token)).constData());
     std::fflush(stdout);
-    link.open();
-    const int status = QCoreApplication::exec();
+    const int status = run.exec();
     // A page was told its key was sent: it must not be cut off the line by
     // the close. A full queue takes 4.3 s at 1200 baud.
     if (!link.drainAndClose(6000)) {

@@ -43,8 +43,9 @@ private:
     bool m_skipping = false;
 };
 
-// Reads `watch`'s lines: CSV with or without its header, or JSON lines. The
-// first record decides the format; a line of the other kind is then refused,
+// Reads `watch`'s lines: CSV with or without its header, or JSON lines, the
+// settings at full resolution ("12.50") or, from older logs, as the window
+// shows them ("12"). The first record decides the format; a line of the other kind is then refused,
 // since two logs mixed in one file would draw one run over another.
 class LogParser
 {

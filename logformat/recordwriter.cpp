@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "logformat/recordwriter.h"
 
-#include "protocol/statusindicators.h"
-
 #include <QJsonArray>
 #include <QJsonDocument>
+
+#include <cmath>
 
 namespace {
 
@@ -20,6 +20,21 @@ QByteArray quoted(const QByteArray &text)
     // Every text here is digits, letters, '.', ':', '+' or '-': none needs
     // escaping in JSON.
     return '"' + text + '"';
+}
+
+// A reading's number at the frame's full resolution, padded with zeros to the
+// display's five characters, so that a line reads as the panel does
+// ("01.23"). One that is no number keeps its display text, which no reader
+// takes for one.
+QByteArray reading(const korvale::StatusReadings &readings, int i)
+{
+    const double value = readings.numbers[std::size_t(i - 1)];
+    if (std::isnan(value)) {
+        const std::string_view text = readings.text(i);
+        return QByteArray(text.data(), qsizetype(text.size()));
+    }
+    return QByteArray::number(value, 'f', korvale::kReadingDecimals[std::size_t(i - 1)])
+        .rightJustified(5, '0');
 }
 
 } // namespace
@@ -42,16 +57,13 @@ bool RecordWriter::header()
 
 bool RecordWriter::frame(const QDateTime &time, const korvale::StatusReadings &readings)
 {
-    const korvale::IndicatorStates shown =
-        korvale::indicatorStates(korvale::indicatorUpdate(readings.StatusByte));
+    const korvale::IndicatorStates &shown = readings.indicators;
     const bool json = m_format == RecordFormat::JsonLines;
     auto text = [json](const QByteArray &value) { return json ? quoted(value) : value; };
 
     QByteArrayList values{text(isoLocalTime(time).toLatin1())};
-    for (int i = 1; i <= korvale::kReadingCount; ++i) {
-        const std::string_view reading = readings.text(i);
-        values << text(QByteArray(reading.data(), qsizetype(reading.size())));
-    }
+    for (int i = 1; i <= korvale::kReadingCount; ++i)
+        values << text(reading(readings, i));
     values << flag(shown.remote, m_format) << text(shown.outputOn ? "on" : "off")
            << flag(shown.overtemperature, m_format)
            << text(QByteArray(shown.blinking.data(), qsizetype(shown.blinking.size())))

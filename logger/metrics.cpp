@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "logger/metrics.h"
 
+#include "link/supplylink.h"
 #include "protocol/statusindicators.h"
 
 #include <array>
-#include <charconv>
+#include <cmath>
 
 namespace {
 
@@ -24,20 +25,19 @@ constexpr std::array<Series, korvale::kReadingCount> kReadings = {{
     {"korvale_power_limit_watts", "Power setting."},
 }};
 
-// The panel's indicator labels, as the log names them.
 struct Indicator
 {
     Series series;
-    int label;
+    bool korvale::IndicatorStates::*lit;
 };
 constexpr std::array<Indicator, 4> kIndicators = {{
     {{"korvale_output_on", "1 while the output is switched on."},
-     korvale::IndicatorLabel::OutputOn},
+     &korvale::IndicatorStates::outputOn},
     {{"korvale_remote", "1 while the supply is under remote control."},
-     korvale::IndicatorLabel::Remote},
+     &korvale::IndicatorStates::remote},
     {{"korvale_overtemperature", "1 while the supply reports overtemperature."},
-     korvale::IndicatorLabel::Overtemp},
-    {{"korvale_fine", "1 while fine steps are selected."}, korvale::IndicatorLabel::Fine},
+     &korvale::IndicatorStates::overtemperature},
+    {{"korvale_fine", "1 while fine steps are selected."}, &korvale::IndicatorStates::fine},
 }};
 
 QByteArray escapedLabel(const QString &value)
@@ -62,24 +62,17 @@ void sample(QByteArray &out, const char *name, const QByteArray &labels, const Q
     out += QByteArray(name) + '{' + labels + "} " + value + '\n';
 }
 
-// A reading text such as "012.5" or "0.120" as a number; nothing for a text
-// that is not one (a frame with out-of-range digits).
-std::optional<double> number(std::string_view text)
-{
-    double value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
-}
-
 } // namespace
 
-Metrics::Metrics(const QString &device, int port)
-    : m_labels("device=\"" + escapedLabel(device) + '"')
+Metrics::Metrics(SupplyLink &link, const QString &device, int port, QObject *parent)
+    : QObject(parent), m_labels("device=\"" + escapedLabel(device) + '"')
 {
     if (port != 0)
         m_labels += ",port=\"" + QByteArray::number(port) + '"';
+    connect(&link, &SupplyLink::frame, this, &Metrics::frame);
+    connect(&link, &SupplyLink::linkLost, this, &Metrics::down);
+    connect(&link, &SupplyLink::openFailed, this, &Metrics::down);
+    connect(&link, &SupplyLink::deviceLost, this, &Metrics::down);
 }
 
 void Metrics::serveOn(QHttpServer &server) const
@@ -133,18 +126,17 @@ QByteArray Metrics::text() const
         return out;
 
     for (int i = 1; i <= korvale::kReadingCount; ++i) {
-        const auto value = number(m_last->text(i));
-        if (!value)
+        const double value = m_last->numbers[std::size_t(i - 1)];
+        if (std::isnan(value))
             continue;
         const Series &series = kReadings[std::size_t(i - 1)];
         describe(out, series, "gauge");
-        sample(out, series.name, m_labels, QByteArray::number(*value, 'g', 10));
+        sample(out, series.name, m_labels, QByteArray::number(value, 'g', 10));
     }
-    const korvale::IndicatorUpdate shown = korvale::indicatorUpdate(m_last->StatusByte);
+    const korvale::IndicatorStates &shown = m_last->indicators;
     for (const Indicator &indicator : kIndicators) {
         describe(out, indicator.series, "gauge");
-        sample(out, indicator.series.name, m_labels,
-               shown.visibilityOf(indicator.label).value_or(false) ? "1" : "0");
+        sample(out, indicator.series.name, m_labels, shown.*indicator.lit ? "1" : "0");
     }
     describe(out,
              {"korvale_constant_mode",

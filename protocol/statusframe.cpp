@@ -2,6 +2,7 @@
 #include "protocol/statusframe.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace korvale {
 namespace {
@@ -50,6 +51,15 @@ unsigned bigEndian(const std::uint8_t *p)
     return static_cast<unsigned>(p[0]) << 8 | p[1];
 }
 
+// None (NaN) for a nibble above 9.
+double packedNumber(const std::uint8_t *p)
+{
+    const unsigned d[] = {p[0] / 16u, p[0] % 16u, p[1] / 16u, p[1] % 16u};
+    if (d[0] > 9 || d[1] > 9 || d[2] > 9 || d[3] > 9)
+        return std::numeric_limits<double>::quiet_NaN();
+    return ((d[0] * 10 + d[1]) * 10 + d[2]) * 10 + d[3];
+}
+
 void decodeFrame(const std::uint8_t *frame, StatusReadings &r)
 {
     const Digits t1 = decimalForm(bigEndian(frame + 2));
@@ -71,6 +81,13 @@ void decodeFrame(const std::uint8_t *frame, StatusReadings &r)
     r.Reading6 = {t6.at(0), t6.at(1), t6.at(2)};
 
     r.StatusByte = frame[kStatusByteOffset];
+
+    // Spelled out, not looped, as this runs for every frame of every face;
+    // the divisors are those of kReadingDecimals.
+    r.numbers = {bigEndian(frame + 2) / 100.0,   bigEndian(frame + 4) / 1000.0,
+                 packedNumber(frame + 6) / 10.0, bigEndian(frame + 8) / 100.0,
+                 bigEndian(frame + 10) / 1000.0, packedNumber(frame + 12) / 10.0};
+    r.indicators = indicatorStates(r.StatusByte);
 }
 
 std::uint8_t packedByte(unsigned twoDigits)

@@ -8,6 +8,7 @@
 #include <span>
 #include <string_view>
 
+#include "protocol/statusindicators.h"
 #include "protocol/syncpair.h"
 
 // Supply-to-host status frame, thirty bytes, sent unprompted. Offsets count
@@ -34,6 +35,13 @@
 //   (up to 65535) and cut like any other five-digit number;
 // - a packed-decimal nibble above 9 shows as its hexadecimal digit (A-F), so
 //   t for Reading3 and Reading6 is always the four hex digits of its bytes.
+//
+// The same readings also come as numbers in their units, uncut: output volts
+// n/100, amperes n/1000, watts n/10, and the voltage, current and power
+// settings at the same resolution (12.50 V where the display shows "12").
+// Out of range, a high byte of 0x80 or more counts as unsigned (up to
+// 655.35 V), and a packed-decimal reading with a nibble above 9 is no number
+// at all (NaN): nobody can tell what the supply meant, so no face shows it.
 namespace korvale {
 
 inline constexpr std::size_t kStatusFrameSize = 30;
@@ -45,8 +53,12 @@ inline constexpr int kReadingCount = 6;
 
 using StatusFrame = std::array<std::uint8_t, kStatusFrameSize>;
 
-// The six display texts and the status byte of one frame, in fixed storage:
-// decoding allocates nothing.
+// Decimal places of each reading's number: its unit is ten to the minus this.
+inline constexpr std::array<int, kReadingCount> kReadingDecimals = {2, 3, 1, 2, 3, 1};
+
+// The six display texts, the six numbers and the status byte of one frame,
+// in fixed storage: decoding allocates nothing. Every face takes what it
+// shows or reports from here, never from another's texts.
 struct StatusReadings
 {
     std::array<char, 5> Reading1{};
@@ -56,6 +68,18 @@ struct StatusReadings
     std::array<char, 4> Reading5{};
     std::array<char, 3> Reading6{};
     std::uint8_t StatusByte = 0;
+
+    // Reading1 .. Reading6 as numbers, in their units.
+    std::array<double, kReadingCount> numbers{};
+    // What StatusByte says, by the window's own rule.
+    IndicatorStates indicators;
+
+    double outputVolts() const { return numbers[0]; }
+    double outputAmps() const { return numbers[1]; }
+    double outputWatts() const { return numbers[2]; }
+    double voltageSetting() const { return numbers[3]; }
+    double currentSetting() const { return numbers[4]; }
+    double powerSetting() const { return numbers[5]; }
 
     // Reading1 .. Reading6 by number, 1-based like the labels they feed.
     std::string_view text(int reading) const;

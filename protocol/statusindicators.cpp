@@ -2,6 +2,30 @@
 #include "protocol/statusindicators.h"
 
 namespace korvale {
+namespace {
+
+struct ConstMode
+{
+    std::uint8_t bit;
+    int label;
+};
+// From the lowest rank up, so that the highest-ranked clear bit is the one
+// left in BlinkTarget: U-const before I-const before P-const.
+constexpr ConstMode kConstModes[] = {{StatusBit::PowerConst, IndicatorLabel::PowerConst},
+                                     {StatusBit::CurrentConst, IndicatorLabel::CurrentConst},
+                                     {StatusBit::VoltageConst, IndicatorLabel::VoltageConst}};
+
+int blinkTargetOf(std::uint8_t statusByte)
+{
+    int target = 0;
+    for (const ConstMode mode : kConstModes) {
+        if ((statusByte & mode.bit) == 0)
+            target = mode.label;
+    }
+    return target;
+}
+
+} // namespace
 
 std::optional<bool> IndicatorUpdate::visibilityOf(int label) const
 {
@@ -27,22 +51,12 @@ IndicatorUpdate indicatorUpdate(std::uint8_t statusByte)
     set(IndicatorLabel::OutputOff, !on);
     set(IndicatorLabel::Overtemp, isSet(StatusBit::Overtemp));
 
-    // Checked from the lowest rank up, so the highest-ranked clear bit is the
-    // one left in BlinkTarget: U-const before I-const before P-const.
-    struct ConstMode
-    {
-        std::uint8_t bit;
-        int label;
-    };
-    for (const ConstMode mode :
-         {ConstMode{StatusBit::PowerConst, IndicatorLabel::PowerConst},
-          ConstMode{StatusBit::CurrentConst, IndicatorLabel::CurrentConst},
-          ConstMode{StatusBit::VoltageConst, IndicatorLabel::VoltageConst}}) {
+    // A clear constant-mode bit leaves its label as it was, or blinking.
+    for (const ConstMode mode : kConstModes) {
         if (isSet(mode.bit))
             set(mode.label, true);
-        else
-            result.BlinkTarget = mode.label;
     }
+    result.BlinkTarget = blinkTargetOf(statusByte);
     set(IndicatorLabel::Fine, isSet(StatusBit::Fine));
     return result;
 }
@@ -59,6 +73,19 @@ std::string_view blinkingCaption(int BlinkTarget)
     default:
         return "none";
     }
+}
+
+IndicatorStates indicatorStates(std::uint8_t statusByte)
+{
+    // The labels it always sets show their bits as they are.
+    const auto isSet = [statusByte](std::uint8_t bit) { return (statusByte & bit) != 0; };
+    const int target = blinkTargetOf(statusByte);
+    return {isSet(StatusBit::Remote),
+            isSet(StatusBit::OutputOn),
+            isSet(StatusBit::Overtemp),
+            isSet(StatusBit::Fine),
+            target,
+            blinkingCaption(target)};
 }
 
 IndicatorStates indicatorStates(const IndicatorUpdate &update)

@@ -60,9 +60,10 @@ struct IndicatorUpdate
 
 IndicatorUpdate indicatorUpdate(std::uint8_t statusByte);
 
-// What the indicators of one update say, by name, for the tools that report
-// them rather than paint them. The labels it always sets are read as they
-// are; a constant mode is told by the one that blinks.
+// What the indicators of one update say, by name, for the faces that report
+// them rather than paint them; every decoded frame carries those of its
+// status byte (StatusReadings::indicators). The labels it always sets are
+// read as they are; the limiting mode is the constant mode that blinks.
 struct IndicatorStates
 {
     bool remote = false;
@@ -70,8 +71,9 @@ struct IndicatorStates
     bool overtemperature = false;
     bool fine = false;
     int BlinkTarget = 0;
-    std::string_view blinking; // its caption, "none" for 0
+    std::string_view blinking = "none"; // its caption
 };
+IndicatorStates indicatorStates(std::uint8_t statusByte);
 IndicatorStates indicatorStates(const IndicatorUpdate &update);
 
 // Caption of the constant-mode label BlinkTarget names, "none" for 0.

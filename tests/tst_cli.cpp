@@ -18,9 +18,9 @@ struct Run
 // The simulated supply's states with a 100 ohm load, as CSV rows without
 // their time: at the start, after "I/O" (limited by the voltage setting),
 // after "F".
-const QString kStart = "00.00,0.000,000.0,12,1.00,100,0,off,0,none,0";
-const QString kOn = "12.00,0.120,001.4,12,1.00,100,1,on,0,U-const,0";
-const QString kFine = "12.00,0.120,001.4,12,1.00,100,1,on,0,U-const,1";
+const QString kStart = "00.00,0.000,000.0,12.00,1.000,100.0,0,off,0,none,0";
+const QString kOn = "12.00,0.120,001.4,12.00,1.000,100.0,1,on,0,U-const,0";
+const QString kFine = "12.00,0.120,001.4,12.00,1.000,100.0,1,on,0,U-const,1";
 
 } // namespace
 
@@ -33,16 +33,17 @@ private slots:
     void lostBytesAndBurstsAreNeverMisread();
 
 private:
-    Run cli(QStringList arguments);
+    Run cli(QStringList arguments, const QString &device = {});
     QString watchThrough(const QStringList &states, int more = 0);
 
     SimSupply m_supply;
 };
 
-Run TestCli::cli(QStringList arguments)
+// On `device`, the simulated supply without one, unless the arguments name one.
+Run TestCli::cli(QStringList arguments, const QString &device)
 {
     if (!arguments.join(' ').contains(QRegularExpression("--port|--device")))
-        arguments.prepend("--device=" + m_supply.link());
+        arguments.prepend("--device=" + (device.isEmpty() ? m_supply.link() : device));
     QProcess process;
     process.start(KORVALE_CLI_EXECUTABLE, arguments);
     if (!process.waitForFinished(30000))
@@ -124,9 +125,7 @@ void TestCli::wireBytes()
     QFETCH(QByteArray, wire);
     PtyPair line;
     QVERIFY(line.isValid());
-    if (!arguments.join(' ').contains(QRegularExpression("--port|--device")))
-        arguments.prepend("--device=" + line.slavePath());
-    const Run run = cli(arguments);
+    const Run run = cli(arguments, line.slavePath());
     QCOMPARE(run.status, status);
     QVERIFY2(run.err.contains(said), qPrintable(run.err));
     QCOMPARE(run.out.startsWith("Usage: korvale-cli"), arguments.join(' ').contains("help"));

@@ -24,8 +24,8 @@ namespace {
 
 // The simulated supply before any key, and after "I/O" with its 10 ohm load
 // (10 V, current-limited); as JSON values without the time.
-const QString kOffRow = "00.00,0.000,000.0,12,1.00,100,false,off,false,none,false";
-const QString kOnRow = "10.00,1.000,010.0,12,1.00,100,true,on,false,I-const,false";
+const QString kOffRow = "00.00,0.000,000.0,12.00,1.000,100.0,false,off,false,none,false";
+const QString kOnRow = "10.00,1.000,010.0,12.00,1.000,100.0,true,on,false,I-const,false";
 
 struct Reply
 {

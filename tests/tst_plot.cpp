@@ -25,10 +25,11 @@ QByteArray when(qint64 ms)
 
 QByteArray csvRow(qint64 ms, const char *volts = "12.00", bool on = true)
 {
-    return when(ms) + ',' + volts + ",0.120,001.4,12,1.00,100,1," + (on ? "on" : "off") +
+    return when(ms) + ',' + volts + ",0.120,001.4,12.00,1.000,100.0,1," + (on ? "on" : "off") +
            ",0,none,0\n";
 }
 
+// With the settings as logs written before had them: the window's texts.
 QByteArray jsonRow(qint64 ms, bool on = true)
 {
     return R"({"time":")" + when(ms) + R"(","V":")" + (on ? "12.00" : "00.00") +

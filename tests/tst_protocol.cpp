@@ -18,12 +18,17 @@ std::span<const std::uint8_t> bytesOf(const QByteArray &a)
     return {reinterpret_cast<const std::uint8_t *>(a.constData()), std::size_t(a.size())};
 }
 
+// The six texts, then the numbers and the limiting mode the other faces report.
 QString texts(const StatusReadings &r)
 {
     QStringList list;
     for (int i = 1; i <= kReadingCount; ++i)
         list << QString::fromLatin1(r.text(i).data(), qsizetype(r.text(i).size()));
-    return list.join(' ');
+    list << "|";
+    for (const double v : r.numbers)
+        list << QString::number(v);
+    const std::string_view mode = r.indicators.blinking;
+    return (list << QString::fromLatin1(mode.data(), qsizetype(mode.size()))).join(' ');
 }
 
 // Thirty bytes of `fill` with a frame at `start` carrying `payload` (offsets 2..14).
@@ -109,23 +114,27 @@ void TestProtocol::keypad()
 
 void TestProtocol::readings()
 {
-    // Offsets 2..14 of an aligned frame, and the six texts they show.
+    // Offsets 2..14 of an aligned frame, its texts | its uncut numbers, limiting mode.
     const std::pair<const char *, const char *> cases[] = {
-        {"0000 0000 0000 0000 0000 0000 00", "00.00 0.000 000.0 00 0.00 000"},
-        {"04d2 1388 1234 0019 01f4 2000 5a", "12.34 5.000 123.4 00 0.50 200"},
-        {"0005 007b 0100 0fa0 04d2 0050 ff", "00.05 0.123 010.0 40 1.23 005"},
+        {"0000 0000 0000 0000 0000 0000 00", "00.00 0.000 000.0 00 0.00 000 | 0 0 0 0 0 0 U-const"},
+        {"04d2 1388 1234 0019 01f4 2000 5a",
+         "12.34 5.000 123.4 00 0.50 200 | 12.34 5 123.4 0.25 0.5 200 I-const"},
+        {"0005 007b 0100 0fa0 04d2 0050 ff",
+         "00.05 0.123 010.0 40 1.23 005 | 0.05 0.123 10 40 1.234 5 none"},
         // Five digits are cut by position: the middle ones give way.
-        {"3039 3039 1005 3039 3039 1234 01", "12.45 1.345 100.5 12 1.23 123"},
-        {"7fff 7fff 9999 7fff 7fff 9999 00", "32.67 3.767 999.9 32 3.27 999"},
-        // Out of range: unsigned, hex digits, every text keeps its length.
-        {"ffff 8000 abcd 8000 ffff f00f 00", "65.35 3.768 ABC.D 32 6.55 F00"},
+        {"3039 3039 1005 3039 3039 1234 01",
+         "12.45 1.345 100.5 12 1.23 123 | 123.45 12.345 100.5 123.45 12.345 123.4 U-const"},
+        {"7fff 7fff 9999 7fff 7fff 9999 00",
+         "32.67 3.767 999.9 32 3.27 999 | 327.67 32.767 999.9 327.67 32.767 999.9 U-const"},
+        // Out of range: unsigned, hex digits (no number), every text keeps its length.
+        {"ffff 8000 abcd 8000 ffff f00f 64",
+         "65.35 3.768 ABC.D 32 6.55 F00 | 655.35 32.768 nan 327.68 65.535 nan P-const"},
     };
     for (const auto &[payload, expected] : cases) {
         const QByteArray block = blockAt(0, payload, '\x11');
         const auto r = decodeStatusBlock(bytesOf(block));
         QVERIFY2(r, payload);
         QCOMPARE(texts(*r), QString(expected));
-        QCOMPARE(r->StatusByte, std::uint8_t(block[14]));
     }
 }
 
