@@ -9,7 +9,6 @@
 #include "logger/linklogger.h"
 #include "logger/metrics.h"
 #include "serve/liveserver.h"
-#include "serve/panelstate.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -74,7 +73,7 @@ int serve(Invocation invocation)
     link.setReconnect(true);
     QObject::connect(&link, &SupplyLink::settingsIgnored, &tellSettingsIgnored);
     Metrics metrics(link.device(), invocation.device.isEmpty() ? invocation.port : 0);
-    PanelState panel(link);
+    PanelModel panel(link);
     LiveServer server(link, panel, *token);
     metrics.serveOn(server.http());
     const HttpAddress &address = invocation.serve.http;

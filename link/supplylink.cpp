@@ -68,10 +68,15 @@ bool SupplyLink::drainAndClose(int timeoutMs)
     return drained;
 }
 
-bool SupplyLink::send(const korvale::CommandFrame &frame)
+bool SupplyLink::send(const korvale::CommandFrame &frame, QString *why)
 {
-    return m_channel.Output(
-        QByteArrayView(reinterpret_cast<const char *>(frame.data()), qsizetype(frame.size())));
+    if (m_channel.Output(
+            QByteArrayView(reinterpret_cast<const char *>(frame.data()), qsizetype(frame.size()))))
+        return true;
+    if (why)
+        *why = m_state.devicePresent ? QStringLiteral("The line's queue is full.")
+                                     : QStringLiteral("The line is not open.");
+    return false;
 }
 
 void SupplyLink::take()

@@ -65,8 +65,8 @@ public:
     const SupplyState &state() const { return m_state; }
 
     // Queues a frame for the line; false when no device is open or the
-    // queue is full.
-    bool send(const korvale::CommandFrame &frame);
+    // queue is full, with the sentence saying which in `why`.
+    bool send(const korvale::CommandFrame &frame, QString *why = nullptr);
 
 signals:
     // The device carries bytes: at the start, or back after a loss.

@@ -129,7 +129,7 @@ void TestNetwork::throughSer2net()
     QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 3000);
     QVERIFY(!channel.PortOpen());
     QVERIFY2(notice().contains("connection ended"), qPrintable(notice()));
-    QTRY_COMPARE_WITH_TIMEOUT(m_form->Watchdog.LinkLost, 1, 4000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_form->Model.Watchdog.LinkLost, 1, 4000);
     QCOMPARE(lost.size(), 1);
     m_form->comm1()->trigger();
     QVERIFY(readingsShown(1));
