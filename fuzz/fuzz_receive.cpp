@@ -25,22 +25,17 @@ void check(bool ok, const char *what)
     }
 }
 
-bool same(const korvale::StatusReadings &a, const korvale::StatusReadings &b)
-{
-    bool equal = a.StatusByte == b.StatusByte;
-    for (int n = 1; n <= korvale::kReadingCount; ++n)
-        equal = equal && a.text(n) == b.text(n);
-    return equal;
-}
-
-// Thirty bytes of the input from a sync pair read as these readings, the
-// status byte at its place.
+// Thirty bytes of the input from a sync pair decode as these readings.
 bool carried(std::span<const std::uint8_t> input, const korvale::StatusReadings &readings)
 {
     for (std::size_t p = 0; p + korvale::kStatusFrameSize <= input.size(); ++p) {
-        const auto frame = input.subspan(p, korvale::kStatusFrameSize);
-        if (frame[0] == 0xEB && frame[1] == 0x90 && frame[14] == readings.StatusByte &&
-            same(*korvale::decodeStatusBlock(frame), readings))
+        const auto decoded =
+            korvale::decodeStatusBlock(input.subspan(p, korvale::kStatusFrameSize));
+        bool equal = input[p] == 0xEB && input[p + 1] == 0x90 && decoded &&
+                     decoded->StatusByte == readings.StatusByte;
+        for (int n = 1; n <= korvale::kReadingCount; ++n)
+            equal = equal && decoded->text(n) == readings.text(n);
+        if (equal)
             return true;
     }
     return false;

@@ -11,26 +11,18 @@
 #include <memory>
 
 // The window with comm1 opened on a fresh pseudo-terminal whose other end the
-// test plays. `handled` counts receive notifications and `quietAfter` says
-// the line fell quiet after the last; both are connected after the line's
-// own handlers, so they move once those have run.
+// test plays; `quiets` counts the line falling quiet.
 struct WiredForm
 {
     PtyPair pty;
     std::unique_ptr<Form1> form;
-    int handled = 0;
-    bool quietAfter = false;
+    int quiets = 0;
 
     WiredForm()
     {
         qputenv("KORVALE_COMM1", pty.slavePathBytes());
         form = std::make_unique<Form1>();
-        QObject::connect(&form->channel(), &SerialChannel::OnComm, [this] {
-            ++handled;
-            quietAfter = false;
-        });
-        QObject::connect(&form->channel(), &SerialChannel::lineQuiet,
-                         [this] { quietAfter = true; });
+        QObject::connect(&form->channel(), &SerialChannel::lineQuiet, [this] { ++quiets; });
         form->comm1()->trigger();
     }
     FrontPanel &panel() { return *form->panel(); }
@@ -43,21 +35,14 @@ struct WiredForm
             Qt::LeftButton);
     }
 
-    // Writes one block and sleeps in the event loop until the window has
-    // taken all of it and the line has fallen quiet after it, which settles
-    // its last frame; false if that did not happen within ten seconds.
+    // Writes one block and waits until the window has taken all of it and
+    // the line has fallen quiet after it, which settles its last frame.
     bool deliver(const QByteArray &block)
     {
-        const int before = handled;
-        QDeadlineTimer deadline(10000);
-        if (!pty.write(block))
-            return false;
-        auto done = [&] {
-            return handled > before && quietAfter && form->channel().InBufferCount() == 0;
-        };
-        while (!done() && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        return done();
+        const int before = quiets;
+        return pty.write(block) &&
+               QTest::qWaitFor(
+                   [&] { return quiets > before && form->channel().InBufferCount() == 0; }, 10000);
     }
 
     // Label1..Label6 as shown.
