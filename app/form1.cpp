@@ -3,11 +3,9 @@
 
 #include "app/portnotice.h"
 #include "panel/frontpanel.h"
-#include "panel/indicators.h"
 #include "panel/picturebox.h"
-#include "protocol/cutframe.h"
-#include "protocol/numberentry.h"
 #include "serial/portsettings.h"
+#include "serial/serialchannel.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -16,15 +14,6 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
-
-namespace {
-
-QByteArrayView bytesOf(const korvale::CommandFrame &frame)
-{
-    return QByteArrayView(reinterpret_cast<const char *>(frame.data()), qsizetype(frame.size()));
-}
-
-} // namespace
 
 Form1::Form1(QWidget *parent) : QMainWindow(parent)
 {
@@ -39,13 +28,6 @@ Form1::Form1(QWidget *parent) : QMainWindow(parent)
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     m_notice = new PortNotice(this);
 
-    Timer1.setInterval(500);
-    Timer2.setInterval(LinkWatchdog::kTickMs);
-    connect(&Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
-    connect(&Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
-    Timer1.start();
-    Timer2.start();
-
     connectControls();
     Form_Load();
     m_panel->command(1)->setFocus();
@@ -53,12 +35,14 @@ Form1::Form1(QWidget *parent) : QMainWindow(parent)
 
 Form1::~Form1() = default;
 
+SerialChannel &Form1::channel()
+{
+    return *MSComm1.findChild<SerialChannel *>();
+}
+
 void Form1::Form_Load()
 {
-    MSComm1.setDTREnable(true);
-    m_panel->image(4)->hide();
-    m_panel->image(5)->hide();
-    Watchdog.reset();
+    drawModel();
 }
 
 void Form1::buildMenu()
@@ -93,106 +77,79 @@ void Form1::showDevices()
 
 void Form1::connectControls()
 {
-    for (int n = 1; n <= 11; ++n) {
-        connect(m_panel->command(n), &QPushButton::clicked, this, [this, n] { keyPressed(n); });
-    }
-    connect(m_panel->command(12), &QPushButton::clicked, this,
-            [this] { arrowPressed(korvale::FrameKind::NumberUp); });
-    connect(m_panel->command(13), &QPushButton::clicked, this,
-            [this] { arrowPressed(korvale::FrameKind::NumberDown); });
+    for (int n = 1; n <= 13; ++n)
+        connect(m_panel->command(n), &QPushButton::clicked, this, [this, n] { controlPressed(n); });
     connect(m_panel->command(14), &QPushButton::clicked, this, &Form1::Command14_Click);
 
-    connect(&MSComm1, &SerialChannel::OnComm, this, &Form1::MSComm1_OnComm);
-    connect(&MSComm1, &SerialChannel::openFailed, m_notice, &PortNotice::openFailed);
-    connect(&MSComm1, &SerialChannel::deviceLost, m_notice, &PortNotice::deviceLost);
-    connect(&MSComm1, &SerialChannel::settingsIgnored, m_notice, &PortNotice::settingsIgnored);
+    // The notices name the port picked; the line knows only its device.
+    connect(&MSComm1, &SupplyLink::openFailed, m_notice,
+            [this](const QString &device, const QString &reason) {
+                m_notice->openFailed(m_port, device, reason);
+            });
+    connect(&MSComm1, &SupplyLink::deviceLost, m_notice,
+            [this](const QString &device, const QString &reason) {
+                m_notice->deviceLost(m_port, device, reason);
+            });
+    connect(&MSComm1, &SupplyLink::settingsIgnored, m_notice, &PortNotice::settingsIgnored);
     connect(m_notice, &PortNotice::assigned, this, [this](int port) {
         showDevices();
         portPicked(port);
     });
 }
 
-void Form1::keyPressed(int command)
+void Form1::drawModel()
 {
-    // "L" and "REM" have no key code: a press on them sends nothing.
-    const auto code = korvale::keyCodeOfCommand(command);
-    if (!code)
-        return;
-    korvale::fillKeyFrame(TxBuffer, *code);
-    MSComm1.Output(bytesOf(TxBuffer));
+    for (int n = 1; n <= korvale::kReadingCount; ++n)
+        m_panel->label(n)->setText(Model.text(n));
+    for (int n = 7; n <= 16; ++n)
+        m_panel->label(n)->setVisible(Model.labelShown(n));
+    for (int n = 2; n <= 5; ++n)
+        m_panel->image(n)->setVisible(Model.imageShown(n));
+    connect(&Model, &PanelModel::textChanged, this,
+            [this](int n, const QString &text) { m_panel->label(n)->setText(text); });
+    connect(&Model, &PanelModel::labelShownChanged, this,
+            [this](int n, bool shown) { m_panel->label(n)->setVisible(shown); });
+    connect(&Model, &PanelModel::imageShownChanged, this,
+            [this](int n, bool shown) { m_panel->image(n)->setVisible(shown); });
 }
 
-void Form1::arrowPressed(korvale::FrameKind kind)
+void Form1::controlPressed(int command)
 {
-    const bool up = kind == korvale::FrameKind::NumberUp;
-    m_panel->image(up ? 5 : 4)->hide();
-    m_panel->image(up ? 4 : 5)->show();
-
     QLineEdit *text1 = m_panel->text1();
-    const QByteArray typed = text1->text().toUtf8();
-    const auto n = korvale::parseFrameNumber(std::string_view(typed.constData(), typed.size()));
-    if (!n) {
+    const korvale::KeyPress press = Model.press(command, text1->text());
+    if (press.frame) {
+        TxBuffer = *press.frame;
+        MSComm1.send(TxBuffer);
+    } else if (press.markShown != 0) {
         // A quiet cue on the box itself, so the entry can be corrected at once.
         text1->setFocus(Qt::OtherFocusReason);
         text1->selectAll();
-        return;
     }
-    korvale::fillNumberedFrame(TxBuffer, kind, *n);
-    MSComm1.Output(bytesOf(TxBuffer));
+}
+
+void Form1::closePort()
+{
+    // Nothing before the close may join what comes after the next opening:
+    // to the frame finder the line has fallen quiet.
+    emit channel().lineQuiet();
+    MSComm1.close();
 }
 
 void Form1::portPicked(int port)
 {
-    if (MSComm1.PortOpen())
-        MSComm1.setPortOpen(false);
-    MSComm1.setCommPort(port);
+    closePort();
+    m_port = port;
+    MSComm1.setTarget(port, {});
     m_comm1->setChecked(port == 1);
     m_comm2->setChecked(port == 2);
-    MSComm1.setPortOpen(true);
+    MSComm1.open();
 }
 
 void Form1::Command14_Click()
 {
-    MSComm1.setPortOpen(false);
-    // Nothing due may run after QUIT: no tick, no serial event.
-    Timer1.stop();
-    Timer2.stop();
+    closePort();
+    // Nothing due may run after QUIT: no tick, no line event.
+    Model.stop();
     MSComm1.blockSignals(true);
     QCoreApplication::exit(0);
-}
-
-void Form1::MSComm1_OnComm()
-{
-    m_panel->label(15)->hide();
-    RxBlock = MSComm1.Input();
-    Watchdog.reset();
-
-    const auto block = std::span(reinterpret_cast<const std::uint8_t *>(RxBlock.constData()),
-                                 std::size_t(RxBlock.size()));
-    // A stream with no gaps between frames keeps whatever phase the count
-    // started in. When a frame is cut by the end of this block, wait for
-    // exactly its rest: that short block is dropped, and the next one starts
-    // where a frame does.
-    const std::size_t rest = korvale::cutFrameRest(block);
-    MSComm1.setRThreshold(rest > 0 ? int(rest) : SerialChannel::kNotifyThreshold);
-
-    const auto readings = korvale::decodeStatusBlock(block);
-    if (!readings)
-        return;
-    Readings = *readings;
-    ApplyStatusByte(*m_panel, Readings.StatusByte, BlinkTarget);
-    for (int i = 1; i <= korvale::kReadingCount; ++i) {
-        const std::string_view text = Readings.text(i);
-        m_panel->label(i)->setText(QString::fromLatin1(text.data(), qsizetype(text.size())));
-    }
-}
-
-void Form1::Timer1_Timer()
-{
-    blinkTick(*m_panel, BlinkTarget, Watchdog.LinkLost);
-}
-
-void Form1::Timer2_Timer()
-{
-    Watchdog.tick();
 }

@@ -1,22 +1,20 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "panel/linkwatch.h"
+#include "link/supplylink.h"
+#include "panelmodel/panelmodel.h"
 #include "protocol/commandframe.h"
-#include "protocol/statusframe.h"
-#include "serial/serialchannel.h"
 
-#include <QByteArray>
 #include <QMainWindow>
-#include <QTimer>
 
 class FrontPanel;
 class PortNotice;
 class QAction;
+class SerialChannel;
 
-// The one window: the front panel and every event handler of the program.
-// All state lives here and is touched only on the event thread, one handler
-// at a time, so none of it needs a lock.
+// The one window: the front panel drawing the panel's model, and the event
+// handlers of the program. Everything runs on the event thread, one handler
+// at a time, so nothing needs a lock.
 class Form1 : public QMainWindow
 {
     Q_OBJECT
@@ -27,21 +25,12 @@ public:
     FrontPanel *panel() const { return m_panel; }
     QAction *comm1() const { return m_comm1; }
     QAction *comm2() const { return m_comm2; }
-    SerialChannel &channel() { return MSComm1; }
+    // The channel under the line, for tests that watch its bytes.
+    SerialChannel &channel();
 
-    int BlinkTarget = 0;
-    LinkWatchdog Watchdog; // SilenceCount and LinkLost
+    SupplyLink MSComm1;
+    PanelModel Model{MSComm1};
     korvale::CommandFrame TxBuffer{};
-    QByteArray RxBlock;
-    korvale::StatusReadings Readings;
-
-    QTimer Timer1; // blink tick, 500 ms
-    QTimer Timer2; // watchdog tick, 100 ms
-
-    // Event handlers, public so that tests can drive the ticks directly.
-    void Timer1_Timer();
-    void Timer2_Timer();
-    void MSComm1_OnComm();
 
 private:
     void Form_Load();
@@ -49,14 +38,15 @@ private:
     // The device each port would open, as the items' tool tips.
     void showDevices();
     void connectControls();
-    void keyPressed(int command);
-    void arrowPressed(korvale::FrameKind kind);
+    void drawModel();
+    void controlPressed(int command);
+    void closePort();
     void portPicked(int port);
     void Command14_Click();
 
-    SerialChannel MSComm1;
     FrontPanel *m_panel = nullptr;
     QAction *m_comm1 = nullptr;
     QAction *m_comm2 = nullptr;
     PortNotice *m_notice = nullptr;
+    int m_port = 2;
 };

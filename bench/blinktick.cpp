@@ -122,8 +122,7 @@ int main(int argc, char *argv[])
     Form1 form;
     form.show();
     // Ticks are driven by hand, one at a time.
-    form.Timer1.stop();
-    form.Timer2.stop();
+    form.Model.stop();
     flushPaints();
 
     PaintLog log(&form);
@@ -131,19 +130,19 @@ int main(int argc, char *argv[])
     constexpr int kTicks = 20;
 
     // No port, so the link is lost: only the crossed-out picture blinks.
-    form.Watchdog.LinkLost = 1;
-    form.BlinkTarget = 0;
-    measure("idle-link-lost", kTicks, form, log, [&] { form.Timer1_Timer(); });
+    form.Model.Watchdog.LinkLost = 1;
+    form.Model.BlinkTarget = 0;
+    measure("idle-link-lost", kTicks, form, log, [&] { form.Model.Timer1_Timer(); });
 
     // Frames arriving, constant current: "I-const" blinks.
-    form.Watchdog.reset();
-    form.BlinkTarget = 9;
-    measure("link-alive-label9", kTicks, form, log, [&] { form.Timer1_Timer(); });
+    form.Model.Watchdog.reset();
+    form.Model.BlinkTarget = 9;
+    measure("link-alive-label9", kTicks, form, log, [&] { form.Model.Timer1_Timer(); });
 
     // For scale: every control and the panel behind them drawn anew. Opaque
     // controls keep their pixels in the backing store when only the panel
     // is updated, so each widget is asked.
-    form.BlinkTarget = 0;
+    form.Model.BlinkTarget = 0;
     const QList<QWidget *> everything = form.panel()->findChildren<QWidget *>();
     measure("whole-panel-repaint", kTicks, form, log, [&] {
         form.panel()->update();

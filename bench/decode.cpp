@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Cost of decoding one status block, beside what merely touching its thirty
 // bytes costs on the same machine in the same run.
-#include "protocol/cutframe.h"
 #include "protocol/statusframe.h"
 
 #include <benchmark/benchmark.h>
@@ -77,15 +76,6 @@ void BM_FindSyncPair(benchmark::State &state)
     scanEach(state, [](const StatusFrame &block) { return korvale::findSyncPair(block); });
 }
 BENCHMARK(BM_FindSyncPair)->Arg(0)->Arg(5);
-
-// What the receive path added to find a frame cut by the block's end: paid
-// on every block, so it belongs beside the decode. At 0 the block is whole,
-// as nearly every block is; at 20 a frame is cut.
-void BM_CutFrameRest(benchmark::State &state)
-{
-    scanEach(state, [](const StatusFrame &block) { return korvale::cutFrameRest(block); });
-}
-BENCHMARK(BM_CutFrameRest)->Arg(0)->Arg(20);
 
 void BM_DecodeStatusBlock(benchmark::State &state)
 {

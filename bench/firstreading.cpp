@@ -6,10 +6,9 @@
 // evenly over a second, a whole number of periods of 250 and 500 ms, so that
 // every phase of the stream is as likely.
 //
-// "Shown" is caught as bench-latency catches it: a slot on the channel's
-// OnComm, connected after the window's own handler, finds all six captions
-// rewritten. They are blanked before each pick, so readings left from an
-// earlier opening do not count.
+// "Shown" is caught as bench-latency catches it: a slot on the line's
+// accepted frame, connected after the panel's model, which the window draws
+// at once. Only a frame of this opening can follow the pick.
 //
 // With --follow-ms F the port stays open F ms after the first reading, and
 // the frames shown are counted against the frames sent meanwhile; that needs
@@ -102,17 +101,6 @@ int main(int argc, char *argv[])
 
     Form1 form;
     form.show();
-    auto blankCaptions = [&form] {
-        for (int r = 1; r <= korvale::kReadingCount; ++r)
-            form.panel()->label(r)->clear();
-    };
-    auto captionsShown = [&form] {
-        for (int r = 1; r <= korvale::kReadingCount; ++r) {
-            if (form.panel()->label(r)->text().isEmpty())
-                return false;
-        }
-        return true;
-    };
 
     QEventLoop loop;
     QTimer deadline;
@@ -121,16 +109,13 @@ int main(int argc, char *argv[])
     QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     bool waiting = false;
     Clock::time_point shownAt;
-    // Frame numbers shown while following, each once: Label1 is blanked
-    // after it is read.
+    // Frame numbers shown while following: the window has drawn each frame
+    // the line accepts before this runs.
     std::vector<int> shown;
-    QObject::connect(&form.channel(), &SerialChannel::OnComm, &form, [&] {
-        QLabel *number = form.panel()->label(1);
-        if (!waiting && !number->text().isEmpty()) {
-            shown.push_back(QString(number->text()).remove('.').toInt());
-            number->clear();
-        }
-        if (waiting && captionsShown()) {
+    QObject::connect(&form.MSComm1, &SupplyLink::frame, &form, [&] {
+        if (!waiting)
+            shown.push_back(QString(form.panel()->label(1)->text()).remove('.').toInt());
+        if (waiting) {
             shownAt = Clock::now();
             waiting = false;
             loop.quit();
@@ -149,7 +134,6 @@ int main(int argc, char *argv[])
     for (int i = 0; i < openings; ++i) {
         const int pause = pauseMs(random);
         runFor(pause);
-        blankCaptions();
         waiting = true;
         const Clock::time_point pickedAt = Clock::now();
         form.comm1()->trigger();
@@ -163,11 +147,9 @@ int main(int argc, char *argv[])
                     : std::chrono::duration<double, std::milli>(shownAt - pickedAt).count();
         waiting = false;
         shown.clear();
-        if (followMs > 0 && !std::isinf(ms)) {
-            form.panel()->label(1)->clear();
+        if (followMs > 0 && !std::isinf(ms))
             runFor(followMs);
-        }
-        form.channel().setPortOpen(false);
+        form.MSComm1.close();
         times.push_back(ms);
         // Sent: every frame from the first to the last one shown.
         const long sent = shown.empty() ? 0 : std::max(0, shown.back() - shown.front() + 1);

@@ -6,10 +6,10 @@
 // setting six QLabels. The two take turns in blocks of frames, each block
 // after a few uncounted ones, so a machine that slows down mid-run slows both.
 //
-// The panel's moment is caught by a slot connected to the channel's OnComm
-// after the window's own handler: Qt runs the slots of one signal in the order
+// The panel's moment is caught by a slot connected to the line's accepted
+// frame after the panel's model: Qt runs the slots of one signal in the order
 // they were connected, so this slot runs the instant MSComm1_OnComm has
-// returned, that is, right after the last caption was set. Nothing in the
+// returned, that is, right after the window set the last caption. Nothing in the
 // window is changed or wrapped for the measurement.
 //
 // A separate thread plays the supply, so the window's thread waits for the
@@ -159,13 +159,13 @@ int main(int argc, char *argv[])
         form.comm1()->trigger();
         return form.channel().PortOpen();
     };
-    panel.close = [&] { form.channel().setPortOpen(false); };
+    panel.close = [&] { form.MSComm1.close(); };
     panel.expected = [](const korvale::StatusFrame &frame, int r) {
         const std::string_view text = korvale::decodeStatusBlock(frame)->text(r);
         return QString::fromLatin1(text.data(), qsizetype(text.size()));
     };
     panel.shown = [&](int r) { return form.panel()->label(r)->text(); };
-    QObject::connect(&form.channel(), &SerialChannel::OnComm, &form, [&] { onShown(panel); });
+    QObject::connect(&form.MSComm1, &SupplyLink::frame, &form, [&] { onShown(panel); });
 
     Target floorTarget;
     floorTarget.name = "floor";

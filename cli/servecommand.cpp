@@ -5,7 +5,6 @@
 #include "cli/linkrun.h"
 #include "cli/portopening.h"
 #include "serve/liveserver.h"
-#include "serve/panelstate.h"
 
 #include <QFile>
 #include <QLoggingCategory>
@@ -58,7 +57,7 @@ int serve(Invocation invocation)
     // wrong path): routine here, and a way for any page to fill the journal.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.httpserver.warning=false"));
     SupplyLink &link = run.link();
-    PanelState panel(link);
+    PanelModel panel(link);
     LiveServer server(link, panel, *token);
     run.metrics().serveOn(server.http());
     const HttpAddress &address = invocation.serve.http;

@@ -2,14 +2,12 @@
 #include "serve/liveserver.h"
 
 #include "link/supplylink.h"
-#include "protocol/commandframe.h"
-#include "protocol/numberentry.h"
 #include "serve/livemessage.h"
-#include "serve/panelstate.h"
 #include "webpage/pageassets.h"
 
 #include <QHttpServerResponder>
 #include <QHttpServerRouterRule>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
@@ -92,6 +90,29 @@ void serveAsset(const QHttpServerRequest &request, QHttpServerResponder &&respon
                                    "frame-ancestors 'none'"}});
 }
 
+// {"type":"panel","texts":[...],"hidden":[...],"line":"..."}: the page
+// shows what the window shows, control by control.
+QByteArray panelMessage(const PanelModel &panel)
+{
+    QJsonArray texts;
+    for (int n = 1; n <= korvale::kReadingCount; ++n)
+        texts.append(panel.text(n));
+    QJsonArray hidden;
+    for (int n = 7; n <= 16; ++n) {
+        if (!panel.labelShown(n))
+            hidden.append(QStringLiteral("Label%1").arg(n));
+    }
+    for (int n = 2; n <= 5; ++n) {
+        if (!panel.imageShown(n))
+            hidden.append(QStringLiteral("Image%1").arg(n));
+    }
+    return QJsonDocument(QJsonObject{{QStringLiteral("type"), QStringLiteral("panel")},
+                                     {QStringLiteral("texts"), texts},
+                                     {QStringLiteral("hidden"), hidden},
+                                     {QStringLiteral("line"), panel.line()}})
+        .toJson(QJsonDocument::Compact);
+}
+
 } // namespace
 
 struct LiveServer::Client
@@ -116,22 +137,26 @@ struct LiveServer::Client
     }
 };
 
-LiveServer::LiveServer(SupplyLink &link, PanelState &panel, const QByteArray &token,
+LiveServer::LiveServer(SupplyLink &link, PanelModel &panel, const QByteArray &token,
                        QObject *parent)
-    : QObject(parent), m_link(link), m_panel(panel), m_token(token)
+    : QObject(parent), m_link(link), m_panel(panel), m_token(token), m_message(panelMessage(panel))
 {
     m_http.setMissingHandler(&serveAsset);
     // Answers nothing: the handshake goes on to the WebSocket server.
     m_http.route<LiveRule>(QStringLiteral("/live"), QHttpServerRequest::Method::Get,
                            [](const QHttpServerRequest &, QHttpServerResponder &&) {});
     connect(&m_http, &QHttpServer::newWebSocketConnection, this, &LiveServer::accept);
-    connect(&panel, &PanelState::changed, this, [this](const QByteArray &message) {
+    connect(&panel, &PanelModel::changed, this, [this] {
+        const QByteArray message = panelMessage(m_panel);
+        if (message == m_message)
+            return;
+        m_message = message;
         // Copied, since a slow client dropped on the way leaves the list.
         std::vector<Client *> clients;
         for (const auto &client : m_clients)
             clients.push_back(client.get());
         for (Client *client : clients)
-            send(*client, message);
+            send(*client, m_message);
     });
 }
 
@@ -197,7 +222,7 @@ void LiveServer::admit(QWebSocket *socket)
     send(admitted, QJsonDocument(QJsonObject{{QStringLiteral("type"), QStringLiteral("hello")},
                                              {QStringLiteral("control"), admitted.control}})
                        .toJson(QJsonDocument::Compact));
-    send(admitted, m_panel.message());
+    send(admitted, m_message);
 }
 
 void LiveServer::onText(Client &client, const QString &text)
@@ -213,36 +238,20 @@ void LiveServer::onText(Client &client, const QString &text)
                      QStringLiteral("This page was opened without the key token: it only "
                                     "watches."));
 
-    korvale::CommandFrame frame{};
-    if (request.command == 12 || request.command == 13) {
-        const auto n = korvale::parseFrameNumber(request.text);
-        if (!n)
-            return reply(client, request.id, false,
-                         QStringLiteral("'%1' is not a number from 0 to 255")
-                             .arg(QString::fromStdString(request.text)));
-        korvale::fillNumberedFrame(frame,
-                                   request.command == 12 ? korvale::FrameKind::NumberUp
-                                                         : korvale::FrameKind::NumberDown,
-                                   *n);
-    } else {
-        const auto code = korvale::keyCodeOfCommand(request.command);
-        if (!code) {
-            const std::string_view caption = korvale::keyCaptionOfCommand(request.command);
-            return reply(client, request.id, false,
-                         QStringLiteral("%1 has no key code")
-                             .arg(QLatin1String(caption.data(), qsizetype(caption.size()))));
-        }
-        korvale::fillKeyFrame(frame, *code);
-    }
+    // The mark the press leaves reaches every page as the panel's state,
+    // before this reply.
+    const korvale::KeyPress press =
+        m_panel.press(request.command, QString::fromStdString(request.text));
+    if (!press.frame)
+        return reply(client, request.id, false, QString::fromStdString(press.why));
     // Only what would reach the line counts against the page's rate.
     if (!client.takeKey())
         return reply(client, request.id, false,
                      QStringLiteral("Too many keys at once: the line takes one frame per 33 ms."));
-    if (m_link.send(frame))
+    QString why;
+    if (m_link.send(*press.frame, &why))
         return reply(client, request.id, true);
-    reply(client, request.id, false,
-          m_link.state().devicePresent ? QStringLiteral("The line's queue is full.")
-                                       : QStringLiteral("The line is not open."));
+    reply(client, request.id, false, why);
 }
 
 void LiveServer::reply(Client &client, quint32 id, bool sent, const QString &why)

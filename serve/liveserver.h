@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "panelmodel/panelmodel.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -10,19 +12,19 @@
 #include <memory>
 #include <vector>
 
-class PanelState;
 class QWebSocket;
 class SupplyLink;
 
 // The web panel's server: the page's files, and on /live a WebSocket per
-// page carrying the panel's state out and the page's keys in. The caller may
+// page carrying the panel's model out, as the "panel" message, and the
+// page's keys in, through the model's keypad. The caller may
 // add routes (such as /metrics) on `http()`.
 class LiveServer : public QObject
 {
     Q_OBJECT
 public:
     // `token` lets a page press keys; without it a page only watches.
-    LiveServer(SupplyLink &link, PanelState &panel, const QByteArray &token,
+    LiveServer(SupplyLink &link, PanelModel &panel, const QByteArray &token,
                QObject *parent = nullptr);
     ~LiveServer() override;
 
@@ -52,7 +54,9 @@ private:
 
     QHttpServer m_http;
     SupplyLink &m_link;
-    PanelState &m_panel;
+    PanelModel &m_panel;
     QByteArray m_token;
+    // The last "panel" message, which a page gets when it opens.
+    QByteArray m_message;
     std::vector<std::unique_ptr<Client>> m_clients;
 };

@@ -65,13 +65,11 @@ void TestNetwork::initTestCase()
     m_form = std::make_unique<Form1>();
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
-    // Runs after the window's own handler. Label4 ("12", the voltage
-    // setting) is blanked after each frame shown, so each one counts.
-    connect(&m_form->channel(), &SerialChannel::OnComm, this, [this] {
-        if (label(4)->text() != QStringLiteral("12"))
-            return;
-        ++m_readings;
-        label(4)->setText(QStringLiteral("--"));
+    // Runs after the window has drawn each frame the line accepts; Label4
+    // ("12", the voltage setting) shows it is the supply's.
+    connect(&m_form->MSComm1, &SupplyLink::frame, this, [this] {
+        if (label(4)->text() == QStringLiteral("12"))
+            ++m_readings;
     });
 }
 
@@ -129,7 +127,7 @@ void TestNetwork::throughSer2net()
     QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 3000);
     QVERIFY(!channel.PortOpen());
     QVERIFY2(notice().contains("connection ended"), qPrintable(notice()));
-    QTRY_COMPARE_WITH_TIMEOUT(m_form->Watchdog.LinkLost, 1, 4000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_form->Model.Watchdog.LinkLost, 1, 4000);
     QCOMPARE(lost.size(), 1);
     m_form->comm1()->trigger();
     QVERIFY(readingsShown(1));

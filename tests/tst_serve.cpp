@@ -353,6 +353,12 @@ void TestServe::panelFollowsTheLine()
     };
     QVERIFY(page.panel([&](const QJsonObject &m) { return on(m) && hides(m, "Label9"); }));
     QVERIFY(page.panel([&](const QJsonObject &m) { return on(m) && !hides(m, "Label9"); }));
+    // The mark a press leaves reaches the pages as the panel's state, sent
+    // or not.
+    page.send("3 Command13 x");
+    QCOMPARE(page.reply(3)["sent"], false);
+    QVERIFY(
+        page.panel([](const QJsonObject &m) { return hides(m, "Image4") && !hides(m, "Image5"); }));
 
     // Silence: the steady picture goes, the crossed-out one blinks.
     m_supply.signal(SIGSTOP);

@@ -249,7 +249,7 @@ void TestSim::withThePanel()
         QVERIFY(shown(13) && !shown(14) && !shown(15));
         click(10); // I/O: 12 V across 100 ohm, limited by the voltage setting
         QTRY_COMPARE(label(1) + ' ' + label(2) + ' ' + label(3), "12.00 0.120 001.4");
-        QVERIFY(shown(14) && !shown(13) && shown(16) && form.BlinkTarget == 8);
+        QVERIFY(shown(14) && !shown(13) && shown(16) && form.Model.BlinkTarget == 8);
         if (round == 1) // ended, it says what it did and takes its link along
             break;
         click(1); // U, then 5 steps up

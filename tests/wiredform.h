@@ -11,19 +11,18 @@
 #include <memory>
 
 // The window with comm1 opened on a fresh pseudo-terminal whose other end the
-// test plays. `handled` counts receive notifications; it is connected after
-// the window's own handler, so it moves once that handler has run.
+// test plays; `quiets` counts the line falling quiet.
 struct WiredForm
 {
     PtyPair pty;
     std::unique_ptr<Form1> form;
-    int handled = 0;
+    int quiets = 0;
 
     WiredForm()
     {
         qputenv("KORVALE_COMM1", pty.slavePathBytes());
         form = std::make_unique<Form1>();
-        QObject::connect(&form->channel(), &SerialChannel::OnComm, [this] { ++handled; });
+        QObject::connect(&form->channel(), &SerialChannel::lineQuiet, [this] { ++quiets; });
         form->comm1()->trigger();
     }
     FrontPanel &panel() { return *form->panel(); }
@@ -36,17 +35,14 @@ struct WiredForm
             Qt::LeftButton);
     }
 
-    // Writes one block and sleeps in the event loop until the window has
-    // taken all of it; false if that did not happen within ten seconds.
+    // Writes one block and waits until the window has taken all of it and
+    // the line has fallen quiet after it, which settles its last frame.
     bool deliver(const QByteArray &block)
     {
-        const int before = handled;
-        QDeadlineTimer deadline(10000);
-        if (!pty.write(block))
-            return false;
-        while ((handled == before || form->channel().InBufferCount() > 0) && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        return handled > before && form->channel().InBufferCount() == 0;
+        const int before = quiets;
+        return pty.write(block) &&
+               QTest::qWaitFor(
+                   [&] { return quiets > before && form->channel().InBufferCount() == 0; }, 10000);
     }
 
     // Label1..Label6 as shown.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Follows the server's live channel: applies the panel's state, sends each
-// click once as "ID CONTROL[ TEXT]", and reconnects by itself. A click made
+// Follows the server's live channel: applies the panel's state (the
+// direction marks too, which the server picks), sends each click once as
+// "ID CONTROL[ TEXT]", and reconnects by itself. A click made
 // while the channel is down is refused here, never kept for later.
 'use strict';
 (() => {
@@ -14,7 +15,7 @@
         keys.push(byId('Command' + n));
     const readings = [1, 2, 3, 4, 5, 6].map((n) => byId('Label' + n));
     const indicators = [7, 8, 9, 10, 11, 12, 13, 14, 15, 16].map((n) => 'Label' + n)
-        .concat(['Image2', 'Image3']).map(byId);
+        .concat(['Image2', 'Image3', 'Image4', 'Image5']).map(byId);
     const kDown = 'The server cannot be reached; trying again...';
 
     let socket = null;
@@ -94,11 +95,6 @@
     const click = (n) => {
         if (!control)
             return;
-        // The marks follow the arrow pressed, good entry or not.
-        if (n === 12 || n === 13) {
-            byId('Image4').hidden = n !== 12;
-            byId('Image5').hidden = n !== 13;
-        }
         if (!socket || socket.readyState !== WebSocket.OPEN) {
             notes.refused = 'Not sent: the server cannot be reached.';
             showNotes();
