@@ -11,7 +11,7 @@ namespace {
 // without a group.
 const char kUnlisted[] = "unlisted";
 
-const char kToolHead[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) COMMAND [ARGUMENT...]
+const char kTool[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) COMMAND [ARGUMENT...]
   or:  korvale-cli plot [LOG] -o OUT.svg|OUT.png [OPTION...]
   or:  korvale-cli ports [set N DEVICE | clear N] [--format text|json]
   or:  korvale-cli [COMMAND] --help
@@ -19,9 +19,8 @@ const char kToolHead[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) COMM
 Reads and drives a Korvale power supply on its serial line, from a shell:
 logs what the panel's displays and indicators would show, and sends what
 the panel's keys and arrow buttons send.
-)";
+{lists}
 
-const char kToolFoot[] = R"(
 The line runs at 1200 baud, 8 data bits, no parity, 1 stop bit, no flow
 control, with DTR raised while the port is open. Only one program can hold
 the port at a time: korvale-cli and korvale-panel (or two korvale-cli runs)
@@ -53,17 +52,15 @@ Examples:
     $ korvale-cli plot readings.csv -o readings.svg
 )";
 
-const char kWatchHead[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) watch [OPTION...]
+const char kWatch[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) watch [OPTION...]
 
 Prints one line on standard output for every status frame the supply sends,
 written out at once, so a pipe, tee or a killed run loses nothing already
 printed. A frame is found by its sync pair 0xEB 0x90 and printed only when
 its end is certain (the next sync pair follows, or the line falls quiet), so
 frames that lost bytes on the line are skipped, never printed shifted.
-)";
-
-const char kWatchFoot[] =
-    R"(SIGINT (Ctrl+C) and SIGTERM also end it, also while --reconnect waits; each
+{lists}
+SIGINT (Ctrl+C) and SIGTERM also end it, also while --reconnect waits; each
 of these ends with status 0.
 
 Fields, in this order (CSV columns and JSON keys):
@@ -117,7 +114,7 @@ Examples:
   $ korvale-cli --port 1 watch --reconnect --metrics 0.0.0.0:9101 -o log.csv
 )";
 
-const char kServeHead[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) serve [OPTION...]
+const char kServe[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) serve [OPTION...]
 
 Shows the supply's front panel in any web browser: its displays, indicators
 and blinking as the window shows them, and its keys and arrows. One process
@@ -129,9 +126,8 @@ Once it listens, one line on standard output gives the panel's address:
 A page opened with that token may press keys; a page without it only
 watches, and says so. The token is new at every start (32 hex digits),
 unless --token-file gives one.
-)";
-
-const char kServeFoot[] = R"(SIGINT (Ctrl+C) and SIGTERM end it with status 0.
+{lists}
+SIGINT (Ctrl+C) and SIGTERM end it with status 0.
 
 On the same port:
   /          the front panel
@@ -150,7 +146,7 @@ Examples:
   > --token-file /etc/korvale/token --output readings.csv
 )";
 
-const char kPressHead[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) press KEY...
+const char kPress[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) press KEY...
 
 Sends the key frames of the named keys, in the order given, as the panel
 does when the keys are pressed. Key names as printed on the panel, case as
@@ -166,7 +162,7 @@ Examples:
 )";
 
 // up and down alike: %1 the command, %2 the arrow.
-const char kNumberedHead[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) %1 N
+const char kNumbered[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) %1 N
 
 Sends the numbered frame that the panel's %2 arrow sends with N in its number
 box. N is read as the box reads it: spaces around it are ignored, a fraction
@@ -180,7 +176,7 @@ Examples:
   $ korvale-cli --port 1 %1 2.5      # sends 2
 )";
 
-const char kPlotHead[] = R"(Usage: korvale-cli plot [LOG] -o OUT.svg|OUT.png [OPTION...]
+const char kPlot[] = R"(Usage: korvale-cli plot [LOG] -o OUT.svg|OUT.png [OPTION...]
 
 Draws a log written by watch: CSV with or without its header, or JSON lines
 (told apart by their first line). Without LOG, or with "-", the log is read
@@ -202,9 +198,8 @@ the file name, the first and the last time, and the number of frames.
 Each pixel column keeps the lowest and highest value of its time, so a
 single frame's spike is drawn at its value, and a week's log is read in one
 pass, in the same memory and into a picture of the same size as a day's.
-)";
+{lists}
 
-const char kPlotFoot[] = R"(
 Lines that cannot be read (cut short, garbled, of the other format, or
 earlier than the line before) are left out; the first five are named on
 standard error with their line numbers, then how many there were. A log
@@ -216,7 +211,7 @@ Examples:
   > --size 1600x900 --title "Burn-in, unit 7"
 )";
 
-const char kPortsHead[] = R"(Usage: korvale-cli ports [--format text|json]
+const char kPorts[] = R"(Usage: korvale-cli ports [--format text|json]
   or:  korvale-cli ports set 1|2 DEVICE
   or:  korvale-cli ports clear 1|2
 
@@ -251,27 +246,29 @@ Examples:
   $ korvale-cli ports --format json | jq -r .ports.comm1.device
 )";
 
-// The usage lines and the text before the lists come first, then the
-// commands and the options in CLI11's two columns, then the footer.
+// The help is ours, with CLI11's two columns of commands and of options
+// where it says {lists}.
 class HelpLayout : public CLI::Formatter
 {
 public:
     explicit HelpLayout(std::size_t column) { column_width(column); }
 
-    std::map<std::string, std::string> heads; // by command; the tool's by its own name
+    std::map<std::string, std::string> texts; // by command; the tool's by its own name
 
     std::string make_help(const CLI::App *app, std::string, CLI::AppFormatMode) const override
     {
-        std::string text = heads.at(app->get_name()) + make_subcommands(app, {});
+        std::string lists = make_subcommands(app, {});
         for (const std::string &group : app->get_groups()) {
             const auto options = app->get_options([&](const CLI::Option *option) {
                 return option->get_group() == group && option->nonpositional() &&
                        option != app->get_help_ptr();
             });
             if (group != kUnlisted && !options.empty())
-                text += make_group(group, false, options);
+                lists += make_group(group, false, options);
         }
-        return text + app->get_footer();
+        std::string text = texts.at(app->get_name());
+        const std::size_t at = text.find("{lists}\n");
+        return at == std::string::npos ? text : text.replace(at, 8, lists);
     }
     std::string make_subcommand(const CLI::App *command) const override
     {
@@ -312,23 +309,21 @@ std::unique_ptr<CLI::App> commandLine()
         return app->add_flag(name)->description(help)->group("Options");
     };
     const auto command = [&](const char *name, const std::string &summary, const char *operands,
-                             std::string head, const char *foot = "") {
+                             std::string text) {
         CLI::App *app = tool->add_subcommand(name, summary)->group("Commands")->fallthrough();
         app->add_option("operands")
             ->option_text(operands)
             ->expected(1, -1)
             ->allow_extra_args()
             ->group(kUnlisted);
-        app->footer(foot);
-        layout->heads[name] = std::move(head);
+        layout->texts[name] = std::move(text);
         return app;
     };
     const char *port = "Port (give one of the two)";
-    layout->heads["korvale-cli"] = kToolHead;
-    tool->footer(kToolFoot);
+    layout->texts["korvale-cli"] = kTool;
 
-    CLI::App *watch = command("watch", "print one line per status frame, as CSV or JSON lines", "",
-                              kWatchHead, kWatchFoot);
+    CLI::App *watch =
+        command("watch", "print one line per status frame, as CSV or JSON lines", "", kWatch);
     valued(watch, "--format", "csv|jsonl",
            "one line per frame: csv, comma-separated with a header row\n"
            "(the default), or jsonl, one JSON object per line");
@@ -347,8 +342,8 @@ std::unique_ptr<CLI::App> commandLine()
            "append the lines to FILE instead of standard output; a\n"
            "file that already holds lines gets no second header");
 
-    CLI::App *serve = command("serve", "show the front panel in a web browser, with keys", "",
-                              kServeHead, kServeFoot);
+    CLI::App *serve =
+        command("serve", "show the front panel in a web browser, with keys", "", kServe);
     valued(serve, "--http", "[ADDRESS:]PORT",
            "where to serve (default 127.0.0.1:8080; 0.0.0.0 for every\n"
            "network, [::1] for IPv6); PORT 0 takes a free port, which\n"
@@ -361,16 +356,16 @@ std::unique_ptr<CLI::App> commandLine()
     flag(serve, "--no-header", "the log's header, as for watch (needs --output)");
 
     command("press", "press keys, named as printed on the panel:\nU u N I ENT F P CE I/O", "KEY...",
-            kPressHead);
+            kPress);
     for (const auto &[name, arrow] : {std::pair{"up", "right"}, std::pair{"down", "left"}})
         command(name,
                 QStringLiteral("what the %1 arrow sends with N (0 to 255) in its box")
                     .arg(QLatin1String(arrow))
                     .toStdString(),
-                "N", QString::fromUtf8(kNumberedHead).arg(name, arrow).toStdString());
+                "N", QString::fromUtf8(kNumbered).arg(name, arrow).toStdString());
 
-    CLI::App *plot = command("plot", "draw a log of watch as SVG or PNG (needs no port)", "[LOG]",
-                             kPlotHead, kPlotFoot);
+    CLI::App *plot =
+        command("plot", "draw a log of watch as SVG or PNG (needs no port)", "[LOG]", kPlot);
     auto plotLayout = std::make_shared<HelpLayout>(*layout);
     plotLayout->column_width(22);
     plot->formatter(plotLayout);
@@ -392,7 +387,7 @@ std::unique_ptr<CLI::App> commandLine()
     command("ports",
             "the serial devices present and where comm1 and comm2 lead;\n"
             "ports set N DEVICE and ports clear N change that",
-            "", kPortsHead);
+            "", kPorts);
     command("help", "this text, or the help of one command", "[COMMAND]", "");
 
     valued(tool.get(), "--port", "1|2",

@@ -247,18 +247,13 @@ std::optional<QString> misused(const CLI::App &tool, const CLI::App *command, QS
             return QStringLiteral("unknown command '%1'").arg(word);
         operands << word;
     }
-    std::map<std::string, std::size_t> uses;
-    for (const CLI::App *app : {&tool, command}) {
-        for (const CLI::Option *option :
-             app ? app->get_options() : std::vector<const CLI::Option *>{}) {
-            if (!option->nonpositional())
-                continue;
-            uses[option->get_name()] += option->count();
-        }
-    }
-    for (const auto &[name, count] : uses) {
-        if (count > 1)
-            return QStringLiteral("%1 is given twice").arg(QString::fromStdString(name));
+    // Each option of a command is on the tool too: counted there, by name.
+    for (const CLI::Option *option : tool.get_options()) {
+        const CLI::Option *own =
+            command ? command->get_option_no_throw(option->get_name()) : nullptr;
+        if (option->count() + (own ? own->count() : 0) > 1)
+            return QStringLiteral("%1 is given twice")
+                .arg(QString::fromStdString(option->get_name()));
     }
     return std::nullopt;
 }
@@ -308,17 +303,13 @@ ParsedInvocation parseInvocation(const QStringList &arguments)
     if (const auto error = misused(*tool, command, operands))
         return usageError(*error);
     if (command && command->get_name() == "help") {
+        const std::string topic = operands.value(0).toStdString();
+        const auto named = tool->get_subcommands(
+            [&topic](const CLI::App *app) { return app->get_name() == topic && topic != "help"; });
+        if (!topic.empty() && named.empty())
+            return usageError(QStringLiteral("unknown command '%1'").arg(operands.first()));
         help = true;
-        command = nullptr;
-        if (!operands.isEmpty()) {
-            const auto named = tool->get_subcommands([&operands](const CLI::App *app) {
-                return app->get_name() == operands.first().toStdString() &&
-                       app->get_name() != "help";
-            });
-            if (named.empty())
-                return usageError(QStringLiteral("unknown command '%1'").arg(operands.first()));
-            command = named.front();
-        }
+        command = topic.empty() ? nullptr : named.front();
     }
     Invocation invocation;
     if (help) {
