@@ -139,27 +139,27 @@ std::optional<QString> readServeOptions(const Given &given, Invocation &invocati
 // Each operand is a press on the panel's keypad, by the keypad's own rules.
 std::optional<QString> readFrames(const Given &given, std::vector<korvale::CommandFrame> &frames)
 {
-    std::vector<korvale::KeyPress> presses;
-    if (given.name == QLatin1String("press")) {
-        if (given.operands.isEmpty())
-            return QStringLiteral("press needs at least one key (%1)").arg(kKeys);
-        for (const QString &name : given.operands) {
-            const auto command = korvale::commandOfCaption(name.toStdString());
-            if (!command)
-                return QStringLiteral("no key is named '%1' (keys: %2)").arg(name, kKeys);
-            presses.push_back(korvale::pressControl(*command));
-        }
-    } else {
-        if (given.operands.size() != 1)
-            return QStringLiteral("%1 needs exactly one number from 0 to 255").arg(given.name);
-        const bool up = given.name == QLatin1String("up");
-        presses.push_back(korvale::pressControl(up ? korvale::kArrowRight : korvale::kArrowLeft,
-                                                given.operands.first().toStdString()));
-    }
-    for (const korvale::KeyPress &press : presses) {
+    const auto take = [&frames](const korvale::KeyPress &press) -> std::optional<QString> {
         if (!press.frame)
             return QString::fromStdString(press.why);
         frames.push_back(*press.frame);
+        return std::nullopt;
+    };
+    if (given.name != QLatin1String("press")) {
+        if (given.operands.size() != 1)
+            return QStringLiteral("%1 needs exactly one number from 0 to 255").arg(given.name);
+        const bool up = given.name == QLatin1String("up");
+        return take(korvale::pressControl(up ? korvale::kArrowRight : korvale::kArrowLeft,
+                                          given.operands.first().toStdString()));
+    }
+    if (given.operands.isEmpty())
+        return QStringLiteral("press needs at least one key (%1)").arg(kKeys);
+    for (const QString &name : given.operands) {
+        const auto command = korvale::commandOfCaption(name.toStdString());
+        if (!command)
+            return QStringLiteral("no key is named '%1' (keys: %2)").arg(name, kKeys);
+        if (const auto why = take(korvale::pressControl(*command)))
+            return why;
     }
     return std::nullopt;
 }
