@@ -1,7 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "cli/helptext.h"
 
+#include <CLI/CLI.hpp>
+
+#include <map>
+
 namespace {
+
+// The group of the options out of the help; CLI11 has no name for one
+// without a group.
+const char kUnlisted[] = "unlisted";
 
 const char kTool[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) COMMAND [ARGUMENT...]
   or:  korvale-cli plot [LOG] -o OUT.svg|OUT.png [OPTION...]
@@ -11,27 +19,7 @@ const char kTool[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) COMMAND 
 Reads and drives a Korvale power supply on its serial line, from a shell:
 logs what the panel's displays and indicators would show, and sends what
 the panel's keys and arrow buttons send.
-
-Commands:
-  watch           print one line per status frame, as CSV or JSON lines
-  serve           show the front panel in a web browser, with keys
-  press KEY...    press keys, named as printed on the panel:
-                  U u N I ENT F P CE I/O
-  up N            what the right arrow sends with N (0 to 255) in its box
-  down N          what the left arrow sends with N (0 to 255) in its box
-  plot [LOG]      draw a log of watch as SVG or PNG (needs no port)
-  ports           the serial devices present and where comm1 and comm2 lead;
-                  ports set N DEVICE and ports clear N change that
-  help [COMMAND]  this text, or the help of one command
-
-Port (give one of the two):
-  --port 1|2      the device of comm1 or comm2, found as korvale-panel finds
-                  it: KORVALE_COMM1 or KORVALE_COMM2 if set, else the
-                  settings file (see ports --help), else /dev/ttyS0 or
-                  /dev/ttyS1
-  --device PATH   this device, such as a /dev/serial/by-id/... name, or
-                  socket://HOST:PORT for a serial line that ser2net hands
-                  to the network (the line settings are then ser2net's)
+{lists}
 
 The line runs at 1200 baud, 8 data bits, no parity, 1 stop bit, no flow
 control, with DTR raised while the port is open. Only one program can hold
@@ -71,22 +59,7 @@ written out at once, so a pipe, tee or a killed run loses nothing already
 printed. A frame is found by its sync pair 0xEB 0x90 and printed only when
 its end is certain (the next sync pair follows, or the line falls quiet), so
 frames that lost bytes on the line are skipped, never printed shifted.
-
-Options:
-  --format csv    comma-separated, with a header row (the default)
-  --format jsonl  one JSON object per line
-  --no-header     leave out the CSV header row, to append to a file
-  --count N       end after N frames
-  --duration S    end after S seconds (fractions allowed)
-  --reconnect     when the device goes away or cannot be opened, try the
-                  same name again every second instead of ending
-  --metrics [ADDRESS:]PORT
-                  serve http://ADDRESS:PORT/metrics for Prometheus while
-                  watching (ADDRESS 127.0.0.1 unless given; 0.0.0.0 for
-                  every network); PORT 0 takes a free port and tells it on
-                  standard error
-  --output FILE   append the lines to FILE instead of standard output; a
-                  file that already holds lines gets no second header
+{lists}
 SIGINT (Ctrl+C) and SIGTERM also end it, also while --reconnect waits; each
 of these ends with status 0.
 
@@ -153,18 +126,7 @@ Once it listens, one line on standard output gives the panel's address:
 A page opened with that token may press keys; a page without it only
 watches, and says so. The token is new at every start (32 hex digits),
 unless --token-file gives one.
-
-Options:
-  --http [ADDRESS:]PORT
-                  where to serve (default 127.0.0.1:8080; 0.0.0.0 for every
-                  network, [::1] for IPv6); PORT 0 takes a free port, which
-                  the printed address then names
-  --token-file FILE
-                  the key token is the first line of FILE
-  --output FILE   append the log to FILE, as watch --output does; without it
-                  no log is written
-  --format csv|jsonl, --no-header
-                  the log's format, as for watch
+{lists}
 SIGINT (Ctrl+C) and SIGTERM end it with status 0.
 
 On the same port:
@@ -199,6 +161,7 @@ Examples:
   $ korvale-cli --port 2 press U F
 )";
 
+// up and down alike: %1 the command, %2 the arrow.
 const char kNumbered[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) %1 N
 
 Sends the numbered frame that the panel's %2 arrow sends with N in its number
@@ -235,18 +198,7 @@ the file name, the first and the last time, and the number of frames.
 Each pixel column keeps the lowest and highest value of its time, so a
 single frame's spike is drawn at its value, and a week's log is read in one
 pass, in the same memory and into a picture of the same size as a day's.
-
-Options:
-  -o, --output OUT    the picture: a name ending in .svg or .png
-  --title TEXT        the title instead of the file name
-  --size WxH          picture size in pixels (default 1200x800; from
-                      400x300 to 10000x10000)
-  --from TIME         leave out what comes before TIME...
-  --to TIME           ...or after it. TIME is a time of day such as 14:05 or
-                      14:05:30.250, taken on the day of the log's first line
-                      (or the day after, if that is earlier) in its offset
-                      from UTC, or a date and time such as 2026-03-01T14:05
-                      (local time unless an offset follows)
+{lists}
 
 Lines that cannot be read (cut short, garbled, of the other format, or
 earlier than the line before) are left out; the first five are named on
@@ -294,23 +246,177 @@ Examples:
   $ korvale-cli ports --format json | jq -r .ports.comm1.device
 )";
 
+// The help is ours, with CLI11's two columns of commands and of options
+// where it says {lists}.
+class HelpLayout : public CLI::Formatter
+{
+public:
+    explicit HelpLayout(std::size_t column) { column_width(column); }
+
+    std::map<std::string, std::string> texts; // by command; the tool's by its own name
+
+    std::string make_help(const CLI::App *app, std::string, CLI::AppFormatMode) const override
+    {
+        std::string lists = make_subcommands(app, {});
+        for (const std::string &group : app->get_groups()) {
+            const auto options = app->get_options([&](const CLI::Option *option) {
+                return option->get_group() == group && option->nonpositional() &&
+                       option != app->get_help_ptr();
+            });
+            if (group != kUnlisted && !options.empty())
+                lists += make_group(group, false, options);
+        }
+        std::string text = texts.at(app->get_name());
+        const std::size_t at = text.find("{lists}\n");
+        return at == std::string::npos ? text : text.replace(at, 8, lists);
+    }
+    std::string make_subcommand(const CLI::App *command) const override
+    {
+        std::string name = command->get_name();
+        for (const CLI::Option *operands : command->get_options())
+            if (operands->get_positional() && !operands->get_option_text().empty())
+                name += ' ' + operands->get_option_text();
+        std::stringstream line;
+        CLI::detail::format_help(line, name, command->get_description(), get_column_width());
+        return line.str();
+    }
+    std::string make_option_name(const CLI::Option *option, bool) const override
+    {
+        std::string names;
+        for (const std::string &letter : option->get_snames())
+            names += '-' + letter + ", ";
+        return names + "--" + option->get_lnames().front();
+    }
+};
+
 } // namespace
+
+std::unique_ptr<CLI::App> commandLine()
+{
+    auto tool = std::make_unique<CLI::App>("", "korvale-cli");
+    auto layout = std::make_shared<HelpLayout>(18);
+    tool->formatter(layout);
+    // Every option is read as text and checked by the caller, after --help
+    // has had its say; a second one is told by the caller too.
+    tool->option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    tool->set_help_flag("-h,--help")->group(kUnlisted);
+    tool->allow_extras()->require_subcommand(0, 1);
+    const auto valued = [](CLI::App *app, const char *name, const char *value, const char *help,
+                           const char *group = "Options") {
+        return app->add_option(name)->option_text(value)->description(help)->group(group);
+    };
+    const auto flag = [](CLI::App *app, const char *name, const char *help) {
+        return app->add_flag(name)->description(help)->group("Options");
+    };
+    const auto command = [&](const char *name, const std::string &summary, const char *operands,
+                             std::string text) {
+        CLI::App *app = tool->add_subcommand(name, summary)->group("Commands")->fallthrough();
+        app->add_option("operands")
+            ->option_text(operands)
+            ->expected(1, -1)
+            ->allow_extra_args()
+            ->group(kUnlisted);
+        layout->texts[name] = std::move(text);
+        return app;
+    };
+    const char *port = "Port (give one of the two)";
+    layout->texts["korvale-cli"] = kTool;
+
+    CLI::App *watch =
+        command("watch", "print one line per status frame, as CSV or JSON lines", "", kWatch);
+    valued(watch, "--format", "csv|jsonl",
+           "one line per frame: csv, comma-separated with a header row\n"
+           "(the default), or jsonl, one JSON object per line");
+    flag(watch, "--no-header", "leave out the CSV header row, to append to a file");
+    valued(watch, "--count", "N", "end after N frames");
+    valued(watch, "--duration", "S", "end after S seconds (fractions allowed)");
+    flag(watch, "--reconnect",
+         "when the device goes away or cannot be opened, try the\n"
+         "same name again every second instead of ending");
+    valued(watch, "--metrics", "[ADDRESS:]PORT",
+           "serve http://ADDRESS:PORT/metrics for Prometheus while\n"
+           "watching (ADDRESS 127.0.0.1 unless given; 0.0.0.0 for\n"
+           "every network); PORT 0 takes a free port and tells it on\n"
+           "standard error");
+    valued(watch, "-o,--output", "FILE",
+           "append the lines to FILE instead of standard output; a\n"
+           "file that already holds lines gets no second header");
+
+    CLI::App *serve =
+        command("serve", "show the front panel in a web browser, with keys", "", kServe);
+    valued(serve, "--http", "[ADDRESS:]PORT",
+           "where to serve (default 127.0.0.1:8080; 0.0.0.0 for every\n"
+           "network, [::1] for IPv6); PORT 0 takes a free port, which\n"
+           "the printed address then names");
+    valued(serve, "--token-file", "FILE", "the key token is the first line of FILE");
+    valued(serve, "-o,--output", "FILE",
+           "append the log to FILE, as watch --output does; without it\n"
+           "no log is written");
+    valued(serve, "--format", "csv|jsonl", "the log's format, as for watch");
+    flag(serve, "--no-header", "the log's header, as for watch (needs --output)");
+
+    command("press", "press keys, named as printed on the panel:\nU u N I ENT F P CE I/O", "KEY...",
+            kPress);
+    for (const auto &[name, arrow] : {std::pair{"up", "right"}, std::pair{"down", "left"}})
+        command(name,
+                QStringLiteral("what the %1 arrow sends with N (0 to 255) in its box")
+                    .arg(QLatin1String(arrow))
+                    .toStdString(),
+                "N", QString::fromUtf8(kNumbered).arg(name, arrow).toStdString());
+
+    CLI::App *plot =
+        command("plot", "draw a log of watch as SVG or PNG (needs no port)", "[LOG]", kPlot);
+    auto plotLayout = std::make_shared<HelpLayout>(*layout);
+    plotLayout->column_width(22);
+    plot->formatter(plotLayout);
+    valued(plot, "-o,--output", "OUT", "the picture: a name ending in .svg or .png");
+    valued(plot, "--title", "TEXT", "the title instead of the file name");
+    valued(plot, "--size", "WxH",
+           "picture size in pixels (default 1200x800; from\n"
+           "400x300 to 10000x10000)");
+    valued(plot, "--from", "TIME", "leave out what comes before TIME...");
+    valued(plot, "--to", "TIME",
+           "...or after it. TIME is a time of day such as 14:05 or\n"
+           "14:05:30.250, taken on the day of the log's first line\n"
+           "(or the day after, if that is earlier) in its offset\n"
+           "from UTC, or a date and time such as 2026-03-01T14:05\n"
+           "(local time unless an offset follows)");
+    // What reading alone costs, for the benchmarks.
+    plot->add_flag("--read-only")->group(kUnlisted);
+
+    command("ports",
+            "the serial devices present and where comm1 and comm2 lead;\n"
+            "ports set N DEVICE and ports clear N change that",
+            "", kPorts);
+    command("help", "this text, or the help of one command", "[COMMAND]", "");
+
+    valued(tool.get(), "--port", "1|2",
+           "the device of comm1 or comm2, found as korvale-panel finds\n"
+           "it: KORVALE_COMM1 or KORVALE_COMM2 if set, else the\n"
+           "settings file (see ports --help), else /dev/ttyS0 or\n"
+           "/dev/ttyS1",
+           port);
+    valued(tool.get(), "--device", "PATH",
+           "this device, such as a /dev/serial/by-id/... name, or\n"
+           "socket://HOST:PORT for a serial line that ser2net hands\n"
+           "to the network (the line settings are then ser2net's)",
+           port);
+    for (const CLI::App *app : tool->get_subcommands({})) {
+        for (const CLI::Option *option : app->get_options()) {
+            if (option->nonpositional() && option != app->get_help_ptr() &&
+                !tool->get_option_no_throw(option->get_name())) {
+                const std::string names = option->get_name(false, true);
+                (option->get_expected_max() == 0 ? tool->add_flag(names) : tool->add_option(names))
+                    ->group(kUnlisted);
+            }
+        }
+    }
+    return tool;
+}
 
 QString helpText(const QString &topic)
 {
-    if (topic == QLatin1String("watch"))
-        return QString::fromUtf8(kWatch);
-    if (topic == QLatin1String("serve"))
-        return QString::fromUtf8(kServe);
-    if (topic == QLatin1String("plot"))
-        return QString::fromUtf8(kPlot);
-    if (topic == QLatin1String("ports"))
-        return QString::fromUtf8(kPorts);
-    if (topic == QLatin1String("press"))
-        return QString::fromUtf8(kPress);
-    if (topic == QLatin1String("up"))
-        return QString::fromUtf8(kNumbered).arg(QStringLiteral("up"), QStringLiteral("right"));
-    if (topic == QLatin1String("down"))
-        return QString::fromUtf8(kNumbered).arg(QStringLiteral("down"), QStringLiteral("left"));
-    return QString::fromUtf8(kTool);
+    const auto tool = commandLine();
+    const CLI::App *app = topic.isEmpty() ? tool.get() : tool->get_subcommand(topic.toStdString());
+    return QString::fromStdString(app->help());
 }

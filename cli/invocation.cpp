@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "cli/invocation.h"
 
-#include "cli/keynames.h"
-#include "protocol/numberentry.h"
+#include "cli/helptext.h"
+#include "protocol/keypad.h"
 
+#include <CLI/CLI.hpp>
 #include <QHostAddress>
 #include <QRegularExpression>
 
@@ -12,103 +13,32 @@
 
 namespace {
 
-const QStringList kCommands = {QStringLiteral("watch"), QStringLiteral("press"),
-                               QStringLiteral("up"),    QStringLiteral("down"),
-                               QStringLiteral("plot"),  QStringLiteral("ports"),
-                               QStringLiteral("serve")};
-const QStringList kValued = {
-    QStringLiteral("--port"),      QStringLiteral("--device"),   QStringLiteral("--format"),
-    QStringLiteral("--count"),     QStringLiteral("--duration"), QStringLiteral("--metrics"),
-    QStringLiteral("--output"),    QStringLiteral("--title"),    QStringLiteral("--size"),
-    QStringLiteral("--from"),      QStringLiteral("--to"),       QStringLiteral("--http"),
-    QStringLiteral("--token-file")};
-const QStringList kFlags = {QStringLiteral("--help"), QStringLiteral("--no-header"),
-                            QStringLiteral("--reconnect"), QStringLiteral("--read-only")};
-// --output is watch's log file and plot's picture.
-const QStringList kWatchOnly = {QStringLiteral("--format"),    QStringLiteral("--count"),
-                                QStringLiteral("--duration"),  QStringLiteral("--no-header"),
-                                QStringLiteral("--reconnect"), QStringLiteral("--metrics")};
-// watch's options that serve, which always reconnects and runs until
-// stopped, has no use for.
-const QStringList kWatchRunOnly = {QStringLiteral("--count"), QStringLiteral("--duration"),
-                                   QStringLiteral("--reconnect"), QStringLiteral("--metrics")};
-const QStringList kServeOnly = {QStringLiteral("--http"), QStringLiteral("--token-file")};
-const QStringList kPlotOnly = {QStringLiteral("--title"), QStringLiteral("--size"),
-                               QStringLiteral("--from"), QStringLiteral("--to"),
-                               QStringLiteral("--read-only")};
-
-// The words of a command line sorted into options and operands.
-struct Words
-{
-    QString command;
-    QStringList operands;
-    std::map<QString, QString> options; // flags carry ""
-};
+const char kKeys[] = "U u N I ENT F P CE I/O";
 
 ParsedInvocation usageError(const QString &error)
 {
     return {std::nullopt, error};
 }
 
-std::optional<QString> sortWords(const QStringList &arguments, Words &words)
+// The words given to one command: its operands, and its options whether
+// they stood before or after it.
+struct Given
 {
-    bool onlyOperands = false;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        QString word = arguments[i];
-        if (word == QLatin1String("-h"))
-            word = QStringLiteral("--help");
-        else if (word == QLatin1String("-o"))
-            word = QStringLiteral("--output");
-        // Numbers such as "-0" and "-" (standard input) are operands: only
-        // "--" starts an option.
-        if (onlyOperands || !word.startsWith(QLatin1String("--"))) {
-            if (words.command.isEmpty())
-                words.command = word;
-            else
-                words.operands << word;
-            continue;
-        }
-        if (word == QLatin1String("--")) {
-            onlyOperands = true;
-            continue;
-        }
-        const qsizetype equals = word.indexOf(u'=');
-        const QString name = equals < 0 ? word : word.left(equals);
-        QString value;
-        if (kValued.contains(name)) {
-            if (equals >= 0)
-                value = word.mid(equals + 1);
-            else if (i + 1 < arguments.size())
-                value = arguments[++i];
-            else
-                return QStringLiteral("%1 needs a value").arg(name);
-        } else if (!kFlags.contains(name)) {
-            return QStringLiteral("unknown option %1").arg(name);
-        } else if (equals >= 0) {
-            return QStringLiteral("%1 takes no value").arg(name);
-        }
-        if (!words.options.emplace(name, value).second)
-            return QStringLiteral("%1 is given twice").arg(name);
-    }
-    return std::nullopt;
-}
+    const CLI::App &tool;
+    const CLI::App &command;
+    QString name;
+    QStringList operands;
 
-std::optional<QString> optionOf(const Words &words, const char *name)
-{
-    const auto it = words.options.find(QLatin1String(name));
-    return it == words.options.end() ? std::nullopt : std::optional(it->second);
-}
-
-// Options of one command given to another are refused, not ignored.
-std::optional<QString> foreignOption(const Words &words, const QStringList &names,
-                                     const char *owner)
-{
-    for (const auto &name : names) {
-        if (words.options.count(name))
-            return QStringLiteral("%1 belongs to %2, not to %3").arg(name, owner, words.command);
+    std::optional<QString> option(const char *option) const
+    {
+        for (const CLI::App *app : {&command, &tool}) {
+            const CLI::Option *given = app->get_option_no_throw(option);
+            if (given && given->count() > 0)
+                return QString::fromStdString(given->results().back());
+        }
+        return std::nullopt;
     }
-    return std::nullopt;
-}
+};
 
 std::optional<HttpAddress> httpAddress(const QString &text)
 {
@@ -132,15 +62,11 @@ std::optional<HttpAddress> httpAddress(const QString &text)
 }
 
 // The log's options, watch's and serve's alike.
-std::optional<QString> readLogOptions(const Words &words, WatchOptions &watch)
+std::optional<QString> readLogOptions(const Given &given, WatchOptions &watch)
 {
-    if (!words.operands.isEmpty())
-        return QStringLiteral("%1 takes no operand ('%2')")
-            .arg(words.command, words.operands.first());
-    if (const auto foreign = foreignOption(words, kPlotOnly, "plot"))
-        return foreign;
-    const auto option = [&words](const char *name) { return optionOf(words, name); };
-    if (const auto format = option("--format")) {
+    if (!given.operands.isEmpty())
+        return QStringLiteral("%1 takes no operand ('%2')").arg(given.name, given.operands.first());
+    if (const auto format = given.option("--format")) {
         if (*format == QLatin1String("csv"))
             watch.format = RecordFormat::Csv;
         else if (*format == QLatin1String("jsonl"))
@@ -148,8 +74,8 @@ std::optional<QString> readLogOptions(const Words &words, WatchOptions &watch)
         else
             return QStringLiteral("--format is csv or jsonl, not '%1'").arg(*format);
     }
-    watch.header = !option("--no-header");
-    if (const auto output = option("--output")) {
+    watch.header = !given.option("--no-header");
+    if (const auto output = given.option("--output")) {
         if (output->isEmpty())
             return QStringLiteral("--output needs a file");
         watch.output = *output;
@@ -157,21 +83,18 @@ std::optional<QString> readLogOptions(const Words &words, WatchOptions &watch)
     return std::nullopt;
 }
 
-std::optional<QString> readWatchOptions(const Words &words, WatchOptions &watch)
+std::optional<QString> readWatchOptions(const Given &given, WatchOptions &watch)
 {
-    if (const auto foreign = foreignOption(words, kServeOnly, "serve"))
-        return foreign;
-    if (const auto error = readLogOptions(words, watch))
+    if (const auto error = readLogOptions(given, watch))
         return error;
-    const auto option = [&words](const char *name) { return optionOf(words, name); };
-    if (const auto count = option("--count")) {
+    if (const auto count = given.option("--count")) {
         bool ok = false;
         const qint64 n = count->toLongLong(&ok);
         if (!ok || n < 1)
             return QStringLiteral("--count needs a whole number of frames from 1 up");
         watch.count = n;
     }
-    if (const auto duration = option("--duration")) {
+    if (const auto duration = given.option("--duration")) {
         bool ok = false;
         const double seconds = duration->toDouble(&ok);
         // A QTimer takes up to 24 days; a year is more than any log needs.
@@ -179,8 +102,8 @@ std::optional<QString> readWatchOptions(const Words &words, WatchOptions &watch)
             return QStringLiteral("--duration needs seconds from 0.001 to 31622400");
         watch.durationMs = qRound64(seconds * 1000);
     }
-    watch.reconnect = option("--reconnect").has_value();
-    if (const auto metrics = option("--metrics")) {
+    watch.reconnect = given.option("--reconnect").has_value();
+    if (const auto metrics = given.option("--metrics")) {
         watch.metrics = httpAddress(*metrics);
         if (!watch.metrics)
             return QStringLiteral("--metrics needs [ADDRESS:]PORT, such as 9100 or "
@@ -190,16 +113,14 @@ std::optional<QString> readWatchOptions(const Words &words, WatchOptions &watch)
     return std::nullopt;
 }
 
-std::optional<QString> readServeOptions(const Words &words, Invocation &invocation)
+std::optional<QString> readServeOptions(const Given &given, Invocation &invocation)
 {
-    if (const auto foreign = foreignOption(words, kWatchRunOnly, "watch"))
-        return foreign;
     // Only a file log: the panel's address goes to standard output.
-    if (words.options.count(QStringLiteral("--no-header")) && !optionOf(words, "--output"))
+    if (given.option("--no-header") && !given.option("--output"))
         return QStringLiteral("--no-header needs --output");
-    if (const auto error = readLogOptions(words, invocation.watch))
+    if (const auto error = readLogOptions(given, invocation.watch))
         return error;
-    if (const auto http = optionOf(words, "--http")) {
+    if (const auto http = given.option("--http")) {
         const auto address = httpAddress(*http);
         if (!address)
             return QStringLiteral("--http needs [ADDRESS:]PORT, such as 8080 or "
@@ -207,7 +128,7 @@ std::optional<QString> readServeOptions(const Words &words, Invocation &invocati
                 .arg(*http);
         invocation.serve.http = *address;
     }
-    if (const auto tokenFile = optionOf(words, "--token-file")) {
+    if (const auto tokenFile = given.option("--token-file")) {
         if (tokenFile->isEmpty())
             return QStringLiteral("--token-file needs a file");
         invocation.serve.tokenFile = *tokenFile;
@@ -215,64 +136,48 @@ std::optional<QString> readServeOptions(const Words &words, Invocation &invocati
     return std::nullopt;
 }
 
-std::optional<QString> readFrames(const Words &words, std::vector<korvale::CommandFrame> &frames)
+// Each operand is a press on the panel's keypad, by the keypad's own rules.
+std::optional<QString> readFrames(const Given &given, std::vector<korvale::CommandFrame> &frames)
 {
-    if (const auto foreign = foreignOption(words, kWatchOnly, "watch"))
-        return foreign;
-    if (const auto foreign = foreignOption(words, kServeOnly, "serve"))
-        return foreign;
-    if (const auto foreign = foreignOption(words, kPlotOnly, "plot"))
-        return foreign;
-    if (words.options.count(QStringLiteral("--output")))
-        return QStringLiteral("--output belongs to watch and plot, not to %1").arg(words.command);
-    korvale::CommandFrame frame{};
-    if (words.command == QLatin1String("press")) {
-        if (words.operands.isEmpty())
-            return QStringLiteral("press needs at least one key (U u N I ENT F P CE I/O)");
-        for (const QString &name : words.operands) {
-            QString why;
-            const auto code = keyCodeOfName(name, &why);
-            if (!code)
-                return why;
-            korvale::fillKeyFrame(frame, *code);
-            frames.push_back(frame);
-        }
+    const auto take = [&frames](const korvale::KeyPress &press) -> std::optional<QString> {
+        if (!press.frame)
+            return QString::fromStdString(press.why);
+        frames.push_back(*press.frame);
         return std::nullopt;
+    };
+    if (given.name != QLatin1String("press")) {
+        if (given.operands.size() != 1)
+            return QStringLiteral("%1 needs exactly one number from 0 to 255").arg(given.name);
+        const bool up = given.name == QLatin1String("up");
+        return take(korvale::pressControl(up ? korvale::kArrowRight : korvale::kArrowLeft,
+                                          given.operands.first().toStdString()));
     }
-    if (words.operands.size() != 1)
-        return QStringLiteral("%1 needs exactly one number from 0 to 255").arg(words.command);
-    const QByteArray typed = words.operands.first().toUtf8();
-    const auto n = korvale::parseFrameNumber(std::string_view(typed.constData(), typed.size()));
-    if (!n)
-        return QStringLiteral("'%1' is not a number from 0 to 255").arg(words.operands.first());
-    const bool up = words.command == QLatin1String("up");
-    korvale::fillNumberedFrame(
-        frame, up ? korvale::FrameKind::NumberUp : korvale::FrameKind::NumberDown, *n);
-    frames.push_back(frame);
+    if (given.operands.isEmpty())
+        return QStringLiteral("press needs at least one key (%1)").arg(kKeys);
+    for (const QString &name : given.operands) {
+        const auto command = korvale::commandOfCaption(name.toStdString());
+        if (!command)
+            return QStringLiteral("no key is named '%1' (keys: %2)").arg(name, kKeys);
+        if (const auto why = take(korvale::pressControl(*command)))
+            return why;
+    }
     return std::nullopt;
 }
 
-std::optional<QString> readPlotOptions(const Words &words, PlotOptions &plot)
+std::optional<QString> readPlotOptions(const Given &given, PlotOptions &plot)
 {
-    if (words.options.count(QStringLiteral("--port")) ||
-        words.options.count(QStringLiteral("--device")))
-        return QStringLiteral("plot reads a log, not a port");
-    if (const auto foreign = foreignOption(words, kWatchOnly, "watch"))
-        return foreign;
-    if (const auto foreign = foreignOption(words, kServeOnly, "serve"))
-        return foreign;
-    if (words.operands.size() > 1)
-        return QStringLiteral("plot reads one log, not %1").arg(words.operands.size());
-    plot.log = words.operands.value(0);
+    if (given.operands.size() > 1)
+        return QStringLiteral("plot reads one log, not %1").arg(given.operands.size());
+    plot.log = given.operands.value(0);
     if (plot.log == QLatin1String("-"))
         plot.log.clear();
-    plot.output = optionOf(words, "--output").value_or(QString());
+    plot.output = given.option("--output").value_or(QString());
     const QString type = plot.output.section(u'.', -1).toLower();
     if (plot.output.isEmpty() || !plot.output.contains(u'.') ||
         (type != QLatin1String("svg") && type != QLatin1String("png")))
         return QStringLiteral("plot needs -o FILE ending in .svg or .png");
-    plot.title = optionOf(words, "--title").value_or(QString());
-    if (const auto size = optionOf(words, "--size")) {
+    plot.title = given.option("--title").value_or(QString());
+    if (const auto size = given.option("--size")) {
         const QRegularExpressionMatch match =
             QRegularExpression(QStringLiteral("^(\\d{3,5})x(\\d{3,5})$")).match(*size);
         plot.width = match.captured(1).toInt();
@@ -282,7 +187,7 @@ std::optional<QString> readPlotOptions(const Words &words, PlotOptions &plot)
             return QStringLiteral("--size is WIDTHxHEIGHT in pixels, from 400x300 to 10000x10000");
     }
     for (auto [name, bound] : {std::pair{"--from", &plot.from}, std::pair{"--to", &plot.to}}) {
-        const std::optional<QString> text = optionOf(words, name);
+        const std::optional<QString> text = given.option(name);
         if (!text)
             continue;
         *bound = parseTimeBound(*text);
@@ -291,28 +196,65 @@ std::optional<QString> readPlotOptions(const Words &words, PlotOptions &plot)
                                   "2026-03-01T14:05:30, not '%2'")
                 .arg(QLatin1String(name), *text);
     }
-    plot.readOnly = words.options.count(QStringLiteral("--read-only")) > 0;
+    plot.readOnly = given.option("--read-only").has_value();
     return std::nullopt;
 }
 
-std::optional<QString> readPort(const Words &words, Invocation &invocation)
+std::optional<QString> readPort(const Given &given, Invocation &invocation)
 {
-    const auto port = words.options.find(QStringLiteral("--port"));
-    const auto device = words.options.find(QStringLiteral("--device"));
-    const bool hasPort = port != words.options.end();
-    const bool hasDevice = device != words.options.end();
-    if (hasPort == hasDevice)
+    const auto port = given.option("--port");
+    const auto device = given.option("--device");
+    if (port.has_value() == device.has_value())
         return QStringLiteral("name the port with either --port 1|2 or --device PATH");
-    if (hasDevice) {
-        if (device->second.isEmpty())
+    if (device) {
+        if (device->isEmpty())
             return QStringLiteral("--device needs a path");
-        invocation.device = device->second;
+        invocation.device = *device;
         invocation.port = 1;
         return std::nullopt;
     }
-    if (port->second != QLatin1String("1") && port->second != QLatin1String("2"))
-        return QStringLiteral("--port is 1 or 2, not '%1'").arg(port->second);
-    invocation.port = port->second.toInt();
+    if (*port != QLatin1String("1") && *port != QLatin1String("2"))
+        return QStringLiteral("--port is 1 or 2, not '%1'").arg(*port);
+    invocation.port = port->toInt();
+    return std::nullopt;
+}
+
+// Who an option given to the wrong command belongs to: serve's log options
+// are named as watch's.
+QString owners(const CLI::App &tool, const std::string &option)
+{
+    QStringList owners;
+    for (const char *command : {"watch", "plot", "serve"}) {
+        if (tool.get_subcommand(command)->get_option_no_throw(option) &&
+            (owners.isEmpty() || command != std::string_view("serve")))
+            owners << QLatin1String(command);
+    }
+    return owners.join(QLatin1String(" and "));
+}
+
+// What CLI11 leaves over and second uses of an option, in the words of the
+// rest of the tool's messages.
+std::optional<QString> misused(const CLI::App &tool, const CLI::App *command, QStringList &operands)
+{
+    for (const std::string &extra : tool.remaining(true)) {
+        const QString word = QString::fromStdString(extra);
+        if (word == QLatin1String("--")) // kept by CLI11 where operands follow
+            continue;
+        if (word.startsWith(QLatin1String("--")))
+            return QStringLiteral("unknown option %1").arg(word.section(u'=', 0, 0));
+        // "-x" after the command is one of its operands: only "--" starts an option.
+        if (!command || !word.startsWith(u'-'))
+            return QStringLiteral("unknown command '%1'").arg(word);
+        operands << word;
+    }
+    // Each option of a command is on the tool too: counted there, by name.
+    for (const CLI::Option *option : tool.get_options()) {
+        const CLI::Option *own =
+            command ? command->get_option_no_throw(option->get_name()) : nullptr;
+        if (option->count() + (own ? own->count() : 0) > 1)
+            return QStringLiteral("%1 is given twice")
+                .arg(QString::fromStdString(option->get_name()));
+    }
     return std::nullopt;
 }
 
@@ -320,52 +262,110 @@ std::optional<QString> readPort(const Words &words, Invocation &invocation)
 
 ParsedInvocation parseInvocation(const QStringList &arguments)
 {
-    Words words;
-    if (const auto error = sortWords(arguments, words))
-        return usageError(*error);
-
-    Invocation invocation;
-    if (words.command == QLatin1String("help")) {
-        words.command = words.operands.value(0);
-        words.options.emplace(QStringLiteral("--help"), QString());
+    const auto tool = commandLine();
+    std::vector<std::string> words; // last first, as CLI11 takes them
+    for (auto word = arguments.crbegin(); word != arguments.crend(); ++word) {
+        words.push_back(word->toStdString());
+        // CLI11 reads "--flag=true" as "--flag", and takes the next word for
+        // "--name=" where the empty value is meant.
+        const QString name = word->section(u'=', 0, 0);
+        const CLI::Option *option = tool->get_option_no_throw(name.toStdString());
+        if (!option || !word->startsWith(QLatin1String("--")) || name == *word)
+            continue;
+        if (option->get_expected_max() == 0)
+            return usageError(QStringLiteral("%1 takes no value").arg(name));
+        if (word->size() == name.size() + 1) {
+            words.back() = std::string();
+            words.push_back(name.toStdString());
+        }
     }
-    if (!words.command.isEmpty() && !kCommands.contains(words.command))
-        return usageError(QStringLiteral("unknown command '%1'").arg(words.command));
-    if (words.options.count(QStringLiteral("--help"))) {
-        invocation.helpTopic = words.command;
+    bool help = false;
+    try {
+        tool->parse(words);
+    } catch (const CLI::CallForHelp &) {
+        help = true;
+    } catch (const CLI::ParseError &error) {
+        // Any word after an option is its value: only the last can lack one.
+        const CLI::Option *option = tool->get_option_no_throw(arguments.last().toStdString());
+        return usageError(
+            option
+                ? QStringLiteral("%1 needs a value").arg(QString::fromStdString(option->get_name()))
+                : QString::fromUtf8(error.what()));
+    }
+
+    const auto chosen = tool->get_subcommands();
+    const CLI::App *command = chosen.empty() ? nullptr : chosen.front();
+    QStringList operands;
+    if (command) {
+        for (const std::string &operand : command->get_option("operands")->results())
+            operands << QString::fromStdString(operand);
+    }
+    if (const auto error = misused(*tool, command, operands))
+        return usageError(*error);
+    if (command && command->get_name() == "help") {
+        const std::string topic = operands.value(0).toStdString();
+        const auto named = tool->get_subcommands(
+            [&topic](const CLI::App *app) { return app->get_name() == topic && topic != "help"; });
+        if (!topic.empty() && named.empty())
+            return usageError(QStringLiteral("unknown command '%1'").arg(operands.first()));
+        help = true;
+        command = topic.empty() ? nullptr : named.front();
+    }
+    Invocation invocation;
+    if (help) {
+        invocation.helpTopic = command ? QString::fromStdString(command->get_name()) : QString();
         return {invocation, {}};
     }
-    if (words.command.isEmpty())
+    if (!command)
         return usageError(
             QStringLiteral("no command given (watch, serve, press, up, down, plot or ports)"));
 
-    std::optional<QString> error;
-    if (words.command == QLatin1String("plot")) {
-        invocation.action = Invocation::Action::Plot;
-        error = readPlotOptions(words, invocation.plot);
-        if (error)
+    const Given given{*tool, *command, QString::fromStdString(command->get_name()), operands};
+    if (given.name == QLatin1String("ports")) {
+        invocation.action = Invocation::Action::Ports;
+        std::map<QString, QString> options;
+        for (const CLI::Option *option : tool->get_options()) {
+            if (option->count() > 0)
+                options.emplace(QString::fromStdString(option->get_name()),
+                                QString::fromStdString(option->results().back()));
+        }
+        if (const auto error = readPortsRequest(operands, options, invocation.ports))
             return usageError(*error);
         return {invocation, {}};
     }
-    if (words.command == QLatin1String("ports")) {
-        invocation.action = Invocation::Action::Ports;
-        if (const auto portsError =
-                readPortsRequest(words.operands, words.options, invocation.ports))
-            return usageError(*portsError);
+    // Options of one command given to another are refused, not ignored.
+    for (const CLI::Option *option : tool->get_options()) {
+        if (option->count() == 0 || command->get_option_no_throw(option->get_name()))
+            continue;
+        if (option->get_name() == "--port" || option->get_name() == "--device") {
+            if (given.name == QLatin1String("plot"))
+                return usageError(QStringLiteral("plot reads a log, not a port"));
+            continue;
+        }
+        return usageError(QStringLiteral("%1 belongs to %2, not to %3")
+                              .arg(QString::fromStdString(option->get_name()),
+                                   owners(*tool, option->get_name()), given.name));
+    }
+
+    std::optional<QString> error;
+    if (given.name == QLatin1String("plot")) {
+        invocation.action = Invocation::Action::Plot;
+        if (const auto plotError = readPlotOptions(given, invocation.plot))
+            return usageError(*plotError);
         return {invocation, {}};
     }
-    if (words.command == QLatin1String("watch")) {
+    if (given.name == QLatin1String("watch")) {
         invocation.action = Invocation::Action::Watch;
-        error = readWatchOptions(words, invocation.watch);
-    } else if (words.command == QLatin1String("serve")) {
+        error = readWatchOptions(given, invocation.watch);
+    } else if (given.name == QLatin1String("serve")) {
         invocation.action = Invocation::Action::Serve;
-        error = readServeOptions(words, invocation);
+        error = readServeOptions(given, invocation);
     } else {
         invocation.action = Invocation::Action::Send;
-        error = readFrames(words, invocation.frames);
+        error = readFrames(given, invocation.frames);
     }
     if (!error)
-        error = readPort(words, invocation);
+        error = readPort(given, invocation);
     if (error)
         return usageError(*error);
     return {invocation, {}};

@@ -99,13 +99,14 @@ void TestCli::wireBytes_data()
     const auto refused = [](const char *name, const QStringList &arguments, const char *said) {
         QTest::newRow(name) << arguments << 2 << QString(said) << QByteArray();
     };
-    refused("L", {"press", "L"}, "sends nothing");
-    refused("REM after U", {"press", "U", "REM"}, "sends nothing");
+    refused("L", {"press", "L"}, "L has no key code");
+    refused("REM after U", {"press", "U", "REM"}, "REM has no key code");
     refused("lower case", {"press", "ent"}, "no key");
     refused("no key", {"press"}, "at least one");
     refused("256", {"up", "256"}, "0 to 255");
     refused("two numbers", {"down", "1", "2"}, "exactly one");
     refused("watch's option", {"up", "1", "--count", "2"}, "watch");
+    refused("twice", {"--count", "1", "watch", "--count=2"}, "--count is given twice");
     refused("no port", {"--port", "3", "press", "U"}, "1 or 2");
     refused("bad format", {"watch", "--format", "xml"}, "csv");
     refused("bad metrics", {"watch", "--metrics", "localhost:80"}, "[ADDRESS:]PORT");
