@@ -3,6 +3,7 @@
 
 #include "cli/invocation.h"
 #include "cli/portopening.h"
+#include "serial/serialchannel.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -10,6 +11,17 @@
 
 #include <cerrno>
 #include <cstring>
+
+namespace {
+
+// The metrics are labelled before the link is aimed: the device it will open.
+QString chosenDevice(const Invocation &invocation)
+{
+    return invocation.device.isEmpty() ? SerialChannel::devicePath(invocation.port)
+                                       : invocation.device;
+}
+
+} // namespace
 
 LinkRun::LinkRun(const Invocation &invocation, bool reconnect)
     : m_metrics(m_link, chosenDevice(invocation), invocation.device.isEmpty() ? invocation.port : 0)
