@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QToolTip>
 
 Form1::Form1(QWidget *parent) : QMainWindow(parent)
 {
@@ -119,7 +120,13 @@ void Form1::controlPressed(int command)
     const korvale::KeyPress press = Model.press(command, text1->text());
     if (press.frame) {
         TxBuffer = *press.frame;
-        MSComm1.send(TxBuffer);
+        QString why;
+        // A key the line cannot take is said at the key, for a moment, and
+        // leaves the panel as it was.
+        if (!MSComm1.send(TxBuffer, &why)) {
+            QWidget *key = m_panel->command(command);
+            QToolTip::showText(key->mapToGlobal(QPoint(0, key->height())), why, key);
+        }
     } else if (press.markShown != 0) {
         // A quiet cue on the box itself, so the entry can be corrected at once.
         text1->setFocus(Qt::OtherFocusReason);
@@ -127,17 +134,9 @@ void Form1::controlPressed(int command)
     }
 }
 
-void Form1::closePort()
-{
-    // Nothing before the close may join what comes after the next opening:
-    // to the frame finder the line has fallen quiet.
-    emit channel().lineQuiet();
-    MSComm1.close();
-}
-
 void Form1::portPicked(int port)
 {
-    closePort();
+    MSComm1.close();
     m_port = port;
     MSComm1.setTarget(port, {});
     m_comm1->setChecked(port == 1);
@@ -147,7 +146,7 @@ void Form1::portPicked(int port)
 
 void Form1::Command14_Click()
 {
-    closePort();
+    MSComm1.close();
     // Nothing due may run after QUIT: no tick, no line event.
     Model.stop();
     MSComm1.blockSignals(true);

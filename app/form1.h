@@ -40,7 +40,6 @@ private:
     void connectControls();
     void drawModel();
     void controlPressed(int command);
-    void closePort();
     void portPicked(int port);
     void Command14_Click();
 

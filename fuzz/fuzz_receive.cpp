@@ -79,7 +79,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::span<const std::uint8_t> input(data, size);
     korvale::StatusStream stream;
     stream.feed(input, 0);
-    stream.lineQuiet();
     std::size_t frames = 0;
     while (const auto frame = stream.next()) {
         ++frames;

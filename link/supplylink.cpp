@@ -20,7 +20,6 @@ SupplyLink::SupplyLink(QObject *parent) : QObject(parent)
 
     m_channel.setDTREnable(true);
     connect(&m_channel, &SerialChannel::OnComm, this, &SupplyLink::take);
-    connect(&m_channel, &SerialChannel::lineQuiet, this, &SupplyLink::onQuiet);
     connect(&m_channel, &SerialChannel::opened, this, &SupplyLink::onOpened);
     connect(&m_channel, &SerialChannel::openFailed, this,
             [this](int, const QString &device, const QString &reason) {
@@ -66,6 +65,8 @@ void SupplyLink::close()
     m_sendTurn.stop();
     m_waiting.clear();
     m_channel.setPortOpen(false);
+    // Half a frame from this opening must not join the bytes of the next.
+    m_stream = korvale::StatusStream();
     setDevicePresent(false);
 }
 
@@ -147,12 +148,8 @@ void SupplyLink::take()
     m_stream.feed(std::span(reinterpret_cast<const std::uint8_t *>(block.constData()),
                             std::size_t(block.size())),
                   QDateTime::currentMSecsSinceEpoch());
-    emitFrames();
-}
-
-void SupplyLink::onQuiet()
-{
-    m_stream.lineQuiet();
+    // Woken when the frame being gathered can be decided, not a count later.
+    m_channel.setRThreshold(int(m_stream.wanted()));
     emitFrames();
 }
 
@@ -202,10 +199,7 @@ void SupplyLink::onOpenFailed(const QString &device, const QString &reason)
 
 void SupplyLink::onDeviceLost(const QString &device, const QString &reason)
 {
-    // The line fell silent with the loss: a frame that had ended is whole.
     // Nothing before the gap may join what comes after it.
-    m_stream.lineQuiet();
-    emitFrames();
     m_stream = korvale::StatusStream();
     // Silence while the device is away is no news of its own.
     m_tick.stop();

@@ -103,7 +103,6 @@ signals:
 
 private:
     void take();
-    void onQuiet();
     void onTick();
     void onOpened();
     void onOpenFailed(const QString &device, const QString &reason);

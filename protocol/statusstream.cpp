@@ -21,20 +21,23 @@ void StatusStream::feed(std::span<const std::uint8_t> block, std::int64_t stamp)
     }
 }
 
-void StatusStream::lineQuiet()
+std::size_t StatusStream::wanted() const
 {
-    // A link may hold bytes back for longer than the quiet time, so a quiet
-    // line proves only the end of thirty bytes that show no sign of the next
-    // frame: with a byte lost, the next sync pair, or its first byte, would
-    // sit inside them. Anything else waits for its content to decide.
-    if (m_bytes.size() != kStatusFrameSize || !syncAt(m_bytes, 0))
-        return;
+    if (m_bytes.size() < kStatusFrameSize)
+        return kStatusFrameSize - m_bytes.size();
+    // Thirty bytes that wait for the next sync pair to vouch for them.
+    return kStatusFrameSize + 2 - m_bytes.size();
+}
+
+bool StatusStream::wholeByContent() const
+{
+    // A byte lost from the frame pulls the next frame's start into the
+    // thirty: its sync pair, or at the very end its first byte, would show.
     for (std::size_t p = 2; p < kStatusFrameSize; ++p)
         if (m_bytes[p] == kSyncFirst &&
             (p + 1 == kStatusFrameSize || m_bytes[p + 1] == kSyncSecond))
-            return;
-    accept();
-    dropFront(kStatusFrameSize);
+            return false;
+    return true;
 }
 
 std::optional<StatusStream::Frame> StatusStream::next()
@@ -56,6 +59,11 @@ void StatusStream::scan()
         if (start == m_bytes.size() && start > 0 && m_bytes.back() == kSyncFirst)
             --start;
         dropFront(start);
+        if (m_bytes.size() == kStatusFrameSize && wholeByContent()) {
+            accept();
+            dropFront(kStatusFrameSize);
+            continue;
+        }
         if (m_bytes.size() < kStatusFrameSize + 2)
             return;
         if (syncAt(m_bytes, kStatusFrameSize)) {

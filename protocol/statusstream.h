@@ -12,13 +12,13 @@
 namespace korvale {
 
 // Status frames out of a byte stream that arrives in blocks of any size, with
-// gaps, bursts and lost bytes. A frame has no length or checksum, so thirty
-// bytes from a sync pair are taken as a frame only once something proves
-// they end where a frame ends: the next sync pair right after them, or the
-// line falling quiet right after the thirtieth byte when nothing in them
-// looks like the start of the next frame. A quiet line cuts nothing: a frame
-// held up on its way is completed by the bytes that follow. A frame that lost
-// a byte is thus dropped, never shown shifted.
+// gaps, bursts and lost bytes, found by their content alone, so that no gap
+// on the way (a lumpy adapter, a network that holds bytes) cuts a frame. A
+// frame has no length or checksum: thirty bytes from a sync pair are taken
+// at their thirtieth byte when nothing in them looks like the start of the
+// next frame, which a lost byte would have pulled in; otherwise only when
+// the next sync pair follows right after them. A frame that lost a byte is
+// thus dropped, never shown shifted, and costs no other frame.
 class StatusStream
 {
 public:
@@ -31,14 +31,15 @@ public:
 
     // `stamp` is the caller's, typically the time the block was taken.
     void feed(std::span<const std::uint8_t> block, std::int64_t stamp);
-    // Nothing arrived for a while after the last block fed: a frame that
-    // ended with it is taken now rather than at the next sync pair.
-    void lineQuiet();
+    // Bytes still to come before the frame being gathered can be decided,
+    // so that a reader can be woken exactly then.
+    std::size_t wanted() const;
     // Confirmed frames in arrival order.
     std::optional<Frame> next();
 
 private:
     void scan();
+    bool wholeByContent() const;
     void accept();
     void dropFront(std::size_t count);
 

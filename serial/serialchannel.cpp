@@ -429,14 +429,11 @@ void SerialChannel::onLineQuiet()
     pollLine();
     if (m_lost || !m_device || m_quiet.isActive())
         return;
+    // The threshold stays the reader's: a frame held up on its way still
+    // wants the rest it asked for.
     const qint64 waiting = m_device->bytesAvailable();
-    if (waiting == 0) {
-        // Nothing came: a frame that a lowered threshold waited for is not
-        // on its way after all, and the next one needs a whole count.
-        m_rThreshold = kNotifyThreshold;
-    } else if (waiting < m_rThreshold) {
+    if (waiting > 0 && waiting < m_rThreshold)
         raiseOnComm();
-    }
     if (m_device && !m_lost && m_device->bytesAvailable() == 0)
         emit lineQuiet();
 }

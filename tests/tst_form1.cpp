@@ -10,6 +10,7 @@
 #include "panel/picturebox.h"
 #include "wiredform.h"
 
+#include <QToolTip>
 #include <QtTest>
 #include <QtWidgets>
 
@@ -163,6 +164,8 @@ void TestForm1::keysAndArrows()
         const char codes[] = "\x00\x04\x08\x01\x05\x09\x02\x06-\x0C-";
         if (codes[command - 1] != '-')
             expected += QByteArray("\xEB\x90\xAA", 3) + codes[command - 1];
+        // The line takes a frame per 33 ms: a hand is slower than this loop.
+        QTRY_COMPARE(w.form->MSComm1.sendsWaiting(), 0);
     }
 
     // Text typed, arrow (12 right, 13 left), number sent or -1: refused. The
@@ -177,6 +180,7 @@ void TestForm1::keysAndArrows()
         QCOMPARE(w.panel().image(4)->isHidden(), arrow == 13);
         QCOMPARE(w.panel().image(5)->isHidden(), arrow == 12);
         QCOMPARE(box->text(), QString(text)); // never rewritten
+        QTRY_COMPARE(w.form->MSComm1.sendsWaiting(), 0);
         if (number >= 0) {
             expected += QByteArray("\xEB\x90", 2) + char(arrow == 12 ? 0x55 : 0xCC) + char(number);
         } else {
@@ -191,6 +195,10 @@ void TestForm1::keysAndArrows()
     QVERIFY(w.form->channel().drain(10000));
     QCOMPARE(w.pty.readFor(0), QByteArray()); // and nothing after it
     QVERIFY(w.form->findChildren<QMessageBox *>().isEmpty());
+    // More keys at once than the line may hold: the one refused says so.
+    for (int i = 0; i <= SupplyLink::kSendQueue; ++i)
+        w.click(10);
+    QTRY_VERIFY(QToolTip::text().startsWith("Too many keys at once"));
 }
 
 void TestForm1::statusBlocks()
@@ -236,10 +244,10 @@ void TestForm1::statusBlocks()
                           visible.join(','), row[u"blinkTarget"].toInt());
     }
     rows.insert(rows.end(), {
-                                // Not shown: a frame with a stray byte after it, or one
-                                // that lost a byte (which costs the next nothing). Shown:
-                                // two frames in one lump in turn, a frame after junk.
-                                {frame(0x36) + '\0', usual, "8,9,10,12,14,16", 0},
+                                // Shown: a frame with a stray byte after it, two frames
+                                // in one lump in turn, a frame after junk. Not shown:
+                                // one that lost a byte (which costs the next nothing).
+                                {frame(0x36) + '\0', usual, "8,9,10,12,14,16", 8},
                                 {frame(0x36) + frame(0x88), usual, "7,8,9,10,11,12,13", 8},
                                 {QByteArray(30, '\x11'), usual, "7,8,9,10,11,12,13", 8},
                                 {QByteArray(16, '\0') + frame(0x36), usual, "8,9,10,12,14,16", 8},

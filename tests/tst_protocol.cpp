@@ -168,11 +168,10 @@ void TestProtocol::syncSearch()
 
 void TestProtocol::streamFraming_data()
 {
-    // The line falls quiet after each piece but the last, and after the last
-    // too when `quiet` is set.
+    // Each piece is fed as one block, whatever time may pass between them.
     QTest::addColumn<QByteArrayList>("pieces");
-    QTest::addColumn<bool>("quiet");
     QTest::addColumn<QStringList>("shown"); // Reading1 of every frame taken
+    QTest::addColumn<int>("wanted");        // bytes the stream waits for then
     auto f = [](std::uint16_t n) {
         StatusValues v;
         v.reading1 = n;
@@ -180,37 +179,42 @@ void TestProtocol::streamFraming_data()
         return QByteArray(reinterpret_cast<const char *>(frame.data()), qsizetype(frame.size()));
     };
     using L = QByteArrayList;
-    QTest::newRow("last waits") << L{f(1) + f(2)} << false << QStringList{"00.01"};
-    QTest::newRow("quiet ends it") << L{f(1) + f(2)} << true << QStringList{"00.01", "00.02"};
-    QTest::newRow("one byte short") << L{f(1).remove(3, 1) + f(2)} << true << QStringList{"00.02"};
-    QTest::newRow("short, quiet") << L{f(1).left(29)} << true << QStringList{};
-    QTest::newRow("long, quiet") << L{f(1) + '\0'} << true << QStringList{};
+    QTest::newRow("back to back") << L{f(1) + f(2)} << QStringList{"00.01", "00.02"} << 30;
+    QTest::newRow("one byte short") << L{f(1).remove(3, 1) + f(2)} << QStringList{"00.02"} << 30;
+    QTest::newRow("short") << L{f(1).left(29)} << QStringList{} << 1;
+    QTest::newRow("stray byte after")
+        << L{f(1) + '\0' + f(2)} << QStringList{"00.01", "00.02"} << 30;
     QTest::newRow("pair in noise")
-        << L{QByteArray("\xEB\x90\x01", 3) + f(1) + f(2)} << true << QStringList{"00.01", "00.02"};
+        << L{QByteArray("\xEB\x90\x01", 3) + f(1) + f(2)} << QStringList{"00.01", "00.02"} << 30;
     // A link that holds bytes back makes the line look quiet inside a frame.
     QTest::newRow("held inside") << L{f(1).left(12), f(1).mid(12) + f(2).left(1), f(2).mid(1)}
-                                 << true << QStringList{"00.01", "00.02"};
-    // Thirty bytes before a quiet that hold the start of the next frame are a
-    // frame that lost bytes, not one to show shifted.
-    QTest::newRow("one lost, held")
-        << L{f(1).remove(3, 1) + f(2).left(1), f(2).mid(1)} << true << QStringList{"00.02"};
-    QTest::newRow("two lost, held")
-        << L{f(1).remove(3, 2) + f(2).left(2), f(2).mid(2)} << true << QStringList{"00.02"};
+                                 << QStringList{"00.01", "00.02"} << 30;
+    // Thirty bytes that hold the start of the next frame are a frame that
+    // lost bytes, not one to show shifted; the next one still shows.
+    QTest::newRow("one lost") << L{f(1).remove(3, 1) + f(2).left(1), f(2).mid(1)}
+                              << QStringList{"00.02"} << 30;
+    QTest::newRow("two lost") << L{f(1).remove(3, 2) + f(2).left(2), f(2).mid(2)}
+                              << QStringList{"00.02"} << 30;
+    QTest::newRow("first byte of the next lost")
+        << L{f(1) + f(2).mid(1) + f(3)} << QStringList{"00.01", "00.03"} << 30;
+    // A frame whose unread bytes look like a sync pair waits for the next one.
+    const QByteArray odd = f(1).replace(20, 2, "\xEB\x90");
+    QTest::newRow("pair inside, alone") << L{odd} << QStringList{} << 2;
+    QTest::newRow("pair inside, vouched") << L{odd + f(2).left(2)} << QStringList{"00.01"} << 28;
 }
 
 void TestProtocol::streamFraming()
 {
     QFETCH(QByteArrayList, pieces);
-    QFETCH(bool, quiet);
     QFETCH(QStringList, shown);
+    QFETCH(int, wanted);
     StatusStream framer;
     for (const QByteArray &piece : pieces) {
         framer.feed(std::span(reinterpret_cast<const std::uint8_t *>(piece.constData()),
                               std::size_t(piece.size())),
                     7);
-        if (quiet || &piece != &pieces.back())
-            framer.lineQuiet();
     }
+    QCOMPARE(int(framer.wanted()), wanted);
     QStringList taken;
     while (const auto frame = framer.next())
         taken << QString::fromLatin1(frame->readings.text(1).data(), 5);
