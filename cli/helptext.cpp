@@ -56,9 +56,10 @@ const char kWatch[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) watch [
 
 Prints one line on standard output for every status frame the supply sends,
 written out at once, so a pipe, tee or a killed run loses nothing already
-printed. A frame is found by its sync pair 0xEB 0x90 and printed only when
-its end is certain (the next sync pair follows, or the line falls quiet), so
-frames that lost bytes on the line are skipped, never printed shifted.
+printed. A frame is found by its sync pair 0xEB 0x90 and printed at its
+thirtieth byte when nothing in it shows the next frame's start (else once
+the next sync pair follows), so frames that lost bytes on the line are
+skipped, never printed shifted, and no pause on the way cuts a frame.
 {lists}
 SIGINT (Ctrl+C) and SIGTERM also end it, also while --reconnect waits; each
 of these ends with status 0.
@@ -66,17 +67,18 @@ of these ends with status 0.
 Fields, in this order (CSV columns and JSON keys):
   time      local time of the frame, ISO 8601 with milliseconds and the
             offset from UTC, such as 2026-03-01T14:05:09.250+01:00
-  V A W     the three large displays, text exactly as the panel shows it
+  V A W     the readings in volts, amperes and watts, with the leading
+            zeros of the large displays (01.23)
   limit_V limit_A limit_W
-            the three small displays under LIMITS, likewise
+            the settings at the resolution the supply sends (12.50 where
+            the small display under LIMITS shows 12; older logs carry 12)
   remote    1 when "remote" is lit, else 0 (JSON: true or false)
   output    on or off
   overtemp  1 when "Overtemp" is lit, else 0 (JSON: true or false)
   blinking  the blinking constant-mode label: U-const, I-const, P-const
             or none
   fine      1 when "fine" is lit, else 0 (JSON: true or false)
-The readings are JSON strings, since the displays' leading zeros are part
-of what they show.
+The readings are JSON strings, since their leading zeros are kept.
 
 When nothing arrives for more than 2 seconds (the panel's watchdog time) a
 line on standard error says so, and another when the supply is heard again;

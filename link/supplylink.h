@@ -38,7 +38,7 @@ struct SupplyState
 // frames in the bytes with the shared frame finder, judges silence by the
 // panel's watchdog, keeps the state, tells every change by a signal, and
 // sends key and numbered frames for every face that drives the supply, within
-// one budget. The window keeps its own receive procedure.
+// one budget.
 class SupplyLink : public QObject
 {
     Q_OBJECT
