@@ -18,13 +18,12 @@ bool openLine(SupplyLink &link)
 {
     bool failed = false;
     QEventLoop waiting;
-    QObject::connect(
-        &link, &SupplyLink::openFailed, &waiting,
-        [&](const QString &device, const QString &reason) {
-            failed = true;
-            tell(QStringLiteral("%1 could not be opened: %2.").arg(link.label(device), reason));
-            waiting.quit();
-        });
+    QObject::connect(&link, &SupplyLink::openFailed, &waiting,
+                     [&](const QString &device, const QString &reason) {
+                         failed = true;
+                         tell(link.couldNotOpen(device, reason));
+                         waiting.quit();
+                     });
     QObject::connect(&link, &SupplyLink::settingsIgnored, &tellSettingsIgnored);
     QObject::connect(&link, &SupplyLink::opened, &waiting, &QEventLoop::quit);
     link.open();

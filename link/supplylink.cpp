@@ -83,14 +83,24 @@ bool SupplyLink::drainAndClose(int timeoutMs)
     return drained;
 }
 
+QString SupplyLink::tooManyKeys()
+{
+    return QStringLiteral("Too many keys at once: the line takes one frame per %1 ms.")
+        .arg(kSendSpacingMs);
+}
+
+QString SupplyLink::couldNotOpen(const QString &device, const QString &reason) const
+{
+    return QStringLiteral("%1 could not be opened: %2.").arg(label(device), reason);
+}
+
 bool SupplyLink::send(const korvale::CommandFrame &frame, QString *why)
 {
     QString refusal;
     if (!m_channel.PortOpen())
         refusal = QStringLiteral("The line is not open.");
     else if (m_waiting.size() >= std::size_t(kSendQueue))
-        refusal = QStringLiteral("Too many keys at once: the line takes one frame per %1 ms.")
-                      .arg(kSendSpacingMs);
+        refusal = tooManyKeys();
     if (!refusal.isEmpty()) {
         if (why)
             *why = refusal;

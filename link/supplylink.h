@@ -72,6 +72,9 @@ public:
     // "comm1 (/dev/ttyS0)", or just the device when the target names one.
     QString label(const QString &device) const;
     const SupplyState &state() const { return m_state; }
+    // The sentences every face shows for a refused key and a failed opening.
+    static QString tooManyKeys();
+    QString couldNotOpen(const QString &device, const QString &reason) const;
 
     // Queues a frame for the line behind those of every other sender, in
     // the order they came. False when it cannot be served; `why` then says

@@ -37,12 +37,11 @@ PanelModel::PanelModel(SupplyLink &link, QObject *parent) : QObject(parent), m_l
         setLine({});
         settle();
     });
-    connect(
-        &link, &SupplyLink::openFailed, this, [this](const QString &device, const QString &reason) {
-            setLine(
-                QStringLiteral("%1 could not be opened: %2.").arg(m_link.label(device), reason));
-            settle();
-        });
+    connect(&link, &SupplyLink::openFailed, this,
+            [this](const QString &device, const QString &reason) {
+                setLine(m_link.couldNotOpen(device, reason));
+                settle();
+            });
     connect(&link, &SupplyLink::deviceLost, this,
             [this](const QString &device, const QString &reason) {
                 setLine(QStringLiteral("%1 was lost: %2.").arg(m_link.label(device), reason));

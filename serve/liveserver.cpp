@@ -246,8 +246,7 @@ void LiveServer::onText(Client &client, const QString &text)
         return reply(client, request.id, false, QString::fromStdString(press.why));
     // Only what would reach the line counts against the page's rate.
     if (!client.takeKey())
-        return reply(client, request.id, false,
-                     QStringLiteral("Too many keys at once: the line takes one frame per 33 ms."));
+        return reply(client, request.id, false, SupplyLink::tooManyKeys());
     QString why;
     if (m_link.send(*press.frame, &why))
         return reply(client, request.id, true);
