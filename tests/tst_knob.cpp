@@ -1,0 +1,272 @@
+// SPDX-License-Identifier: MIT
+#include "knob/planner.h"
+
+#include <QTest>
+
+#include <algorithm>
+
+using namespace korvale;
+using namespace korvale::knob;
+
+namespace {
+
+// A supply small enough to reason about: the settings, fine, the selection,
+// what a notch moves, and whether a numbered frame asked for more than the
+// range holds.
+struct FakeSupply
+{
+    std::array<int, 3> coarse{100, 100, 100};
+    std::array<int, 3> fine{1, 1, 1};
+    bool frozen = false;    // the knob does nothing
+    bool misrouted = false; // U selects the current
+    Shown shown{{1200, 1000, 1000}, false};
+    std::size_t selected = 0;
+    int pastRange = 0;
+
+    void apply(const CommandFrame &frame)
+    {
+        const int data = frame[3];
+        if (frame[2] == std::uint8_t(FrameKind::Key)) {
+            if (data == 0x00 || data == 0x04 || data == 0x08)
+                selected = std::size_t(data / 4 + (misrouted && data == 0x00));
+            if (data == 0x06 || data == 0x02)
+                shown.fine = data == 0x06;
+            return;
+        }
+        if (frozen)
+            return;
+        const int notches = frame[2] == std::uint8_t(FrameKind::NumberUp) ? data : -data;
+        int &value = shown.settings[selected];
+        const int moved = value + notches * (shown.fine ? fine : coarse)[selected];
+        pastRange += moved < 0 || moved > kTop[selected];
+        value = std::clamp(moved, 0, kTop[selected]);
+    }
+};
+
+struct Outcome
+{
+    int value;
+    int error;
+    int moves;
+};
+
+Outcome turn(FakeSupply &supply, KnobMemory &memory, Setting setting, int target)
+{
+    Planner planner(memory, setting, target);
+    int moves = 0;
+    for (int frames = 0; frames < 50; ++frames) {
+        const Move move = planner.next(supply.shown);
+        for (const CommandFrame &frame : move.frames)
+            supply.apply(frame);
+        if (move.ended)
+            return {supply.shown.settings[std::size_t(setting)], move.error, moves};
+        moves += !move.frames.empty();
+    }
+    return {-1, 0, moves};
+}
+
+} // namespace
+
+class TestKnob : public QObject
+{
+    Q_OBJECT
+private slots:
+    void planner();
+};
+
+void TestKnob::planner()
+{
+    // A supply's notches (coarse U I P, fine U I P) and faults; a setting
+    // turned from its start to a first target while the steps are unknown,
+    // then to a second one; where each ends, its error, and the most moves
+    // (each one frame period to confirm) each may take.
+    struct Row
+    {
+        const char *name;
+        std::array<int, 6> steps;
+        bool frozen, misrouted;
+        Setting setting;
+        int start, first, firstEnd, firstError, firstMoves;
+        int second, secondEnd, secondError, secondMoves;
+    };
+    const Row rows[] = {
+        {"sim U",
+         {100, 100, 100, 1, 1, 1},
+         false,
+         false,
+         Setting::Voltage, //
+         1200,
+         3456,
+         3456,
+         0,
+         3,
+         125,
+         125,
+         0,
+         1},
+        {"sim I",
+         {100, 100, 100, 1, 1, 1},
+         false,
+         false,
+         Setting::Current, //
+         1000,
+         4321,
+         4321,
+         0,
+         3,
+         7,
+         7,
+         0,
+         1},
+        {"sim P",
+         {100, 100, 100, 1, 1, 1},
+         false,
+         false,
+         Setting::Power, //
+         1000,
+         1999,
+         1999,
+         0,
+         3,
+         0,
+         0,
+         0,
+         1},
+        {"quarter volts",
+         {25, 100, 100, 5, 1, 1},
+         false,
+         false,
+         Setting::Voltage, //
+         1200,
+         1253,
+         1250,
+         -200,
+         4,
+         3000,
+         3000,
+         0,
+         1},
+        {"steps that do not divide",
+         {30, 100, 100, 7, 1, 1},
+         false,
+         false,
+         Setting::Voltage, //
+         1200,
+         1000,
+         1000,
+         0,
+         3,
+         3999,
+         3999,
+         0,
+         1},
+        {"even steps only",
+         {100, 20, 100, 1, 6, 1},
+         false,
+         false,
+         Setting::Current, //
+         1000,
+         1211,
+         1210,
+         -200,
+         4,
+         4999,
+         4998,
+         -200,
+         1},
+        {"fine coarser than coarse",
+         {100, 100, 3, 1, 1, 50},
+         false,
+         false,
+         Setting::Power,
+         1000,
+         1171,
+         1171,
+         0,
+         4,
+         1,
+         1,
+         0,
+         1},
+        {"to the top",
+         {100, 100, 100, 1, 1, 1},
+         false,
+         false,
+         Setting::Voltage, //
+         3950,
+         4000,
+         4000,
+         0,
+         1,
+         0,
+         0,
+         0,
+         2},
+        {"to the bottom",
+         {100, 250, 100, 1, 10, 1},
+         false,
+         false,
+         Setting::Current, //
+         120,
+         0,
+         0,
+         0,
+         1,
+         5000,
+         5000,
+         0,
+         2},
+        {"nothing moves",
+         {100, 100, 100, 1, 1, 1},
+         true,
+         false,
+         Setting::Voltage, //
+         1200,
+         1300,
+         1200,
+         -240,
+         1,
+         1100,
+         1200,
+         -240,
+         1},
+        {"the wrong setting moves",
+         {100, 100, 100, 1, 1, 1},
+         false,
+         true,
+         Setting::Voltage, //
+         1200,
+         1300,
+         1200,
+         -200,
+         1,
+         1100,
+         1200,
+         -200,
+         1},
+    };
+    for (const Row &row : rows) {
+        FakeSupply supply;
+        std::copy_n(row.steps.begin(), 3, supply.coarse.begin());
+        std::copy_n(row.steps.begin() + 3, 3, supply.fine.begin());
+        supply.frozen = row.frozen;
+        supply.misrouted = row.misrouted;
+        supply.shown.settings[std::size_t(row.setting)] = row.start;
+        supply.shown.fine = true;
+        KnobMemory memory;
+        const Outcome first = turn(supply, memory, row.setting, row.first);
+        QVERIFY2(first.value == row.firstEnd && first.error == row.firstError, row.name);
+        QVERIFY2(first.moves <= row.firstMoves, row.name);
+        supply.pastRange = 0;
+        const Outcome second = turn(supply, memory, row.setting, row.second);
+        QVERIFY2(second.value == row.secondEnd && second.error == row.secondError, row.name);
+        QVERIFY2(second.moves <= row.secondMoves, row.name);
+        // Once the steps are known, no notch goes past a range end, and fine
+        // is left as it was found.
+        QVERIFY2(supply.pastRange == 0, row.name);
+        QVERIFY2(supply.shown.fine || row.secondError != 0, row.name);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestKnob)
+#include "tst_knob.moc"
