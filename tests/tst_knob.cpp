@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "knob/planner.h"
+#include "scpiserve/supplyinstrument.h"
+#include "simsupply.h"
 
 #include <QTest>
 
@@ -72,6 +74,7 @@ class TestKnob : public QObject
     Q_OBJECT
 private slots:
     void planner();
+    void onTheSimulator();
 };
 
 void TestKnob::planner()
@@ -265,6 +268,65 @@ void TestKnob::planner()
         // is left as it was found.
         QVERIFY2(supply.pastRange == 0, row.name);
         QVERIFY2(supply.shown.fine || row.secondError != 0, row.name);
+    }
+}
+
+void TestKnob::onTheSimulator()
+{
+    using scpi::Job;
+    auto set = [](scpi::Setting setting, double value) {
+        return Job{Job::Kind::Set, 0, false, setting, value};
+    };
+    // The simulator's own notches, then another model's: jobs from two
+    // connections, all queued at once, end one after the other as the
+    // frames show them, one cancelled on the way.
+    const std::pair<QStringList, std::array<int, 3>> models[] = {
+        {{}, {0, 0, 0}},
+        {{"--knob-steps", "50,20,30,5,2,3"}, {0, 0, -200}}, // 55.5 W out of reach: 55.6
+    };
+    for (const auto &[steps, codes] : models) {
+        SimSupply supply;
+        QVERIFY(supply.start(steps + QStringList{"--period", "250"}));
+        SupplyLink link;
+        link.setTarget(1, supply.link());
+        link.open();
+        SupplyInstrument instrument(link);
+        QTRY_VERIFY(instrument.latest());
+        const Job jobs[] = {
+            set(scpi::Setting::Voltage, 23.45),  set(scpi::Setting::Current, 0.568),
+            {Job::Kind::Output, 0, true, {}, 0}, {Job::Kind::Key, 1, false, {}, 0}, // cancelled
+            set(scpi::Setting::Power, 55.5),     {Job::Kind::Output, 0, false, {}, 0}};
+        QStringList ended;
+        QList<int> errors;
+        scpi::Instrument::JobId cancelled = 0;
+        for (std::size_t i = 0; i < std::size(jobs); ++i) {
+            const QString who = QString(i % 2 ? "B%1" : "A%1").arg(i);
+            const auto id = instrument.start(jobs[i], [&, who](const scpi::Error &e) {
+                ended << who;
+                errors << e.code;
+                QCOMPARE(instrument.latest()->indicators.outputOn, who == "A2" || who == "A4");
+            });
+            if (i == 3)
+                cancelled = id;
+        }
+        instrument.cancel(cancelled);
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 5, 60000);
+        QCOMPARE(ended, QStringList({"A0", "B1", "A2", "A4", "B5"}));
+        QCOMPARE(errors, QList<int>({codes[0], codes[1], 0, codes[2], 0}));
+        const StatusReadings shown = *instrument.latest();
+        QCOMPARE(QString::asprintf("%.2f %.3f %.1f", shown.voltageSetting(), shown.currentSetting(),
+                                   shown.powerSetting()),
+                 QString(codes[2] ? "23.45 0.568 55.6" : "23.45 0.568 55.5"));
+        QVERIFY(instrument.knobMemory().steps[0].coarse != 0);
+
+        // Silent: the job ends in -240 within a few frame periods.
+        supply.signal(SIGSTOP);
+        QTRY_VERIFY(!instrument.latest());
+        errors.clear();
+        instrument.start(set(scpi::Setting::Voltage, 10),
+                         [&](const scpi::Error &e) { errors << e.code; });
+        QTRY_COMPARE(errors, QList<int>({-240}));
+        supply.signal(SIGCONT);
     }
 }
 
