@@ -292,10 +292,14 @@ void TestKnob::onTheSimulator()
         link.open();
         SupplyInstrument instrument(link);
         QTRY_VERIFY(instrument.latest());
-        const Job jobs[] = {
-            set(scpi::Setting::Voltage, 23.45),  set(scpi::Setting::Current, 0.568),
-            {Job::Kind::Output, 0, true, {}, 0}, {Job::Kind::Key, 1, false, {}, 0}, // cancelled
-            set(scpi::Setting::Power, 55.5),     {Job::Kind::Output, 0, false, {}, 0}};
+        const Job off{Job::Kind::Output, 0, false, {}, 0};
+        const Job jobs[] = {off, // already off: nothing pressed
+                            set(scpi::Setting::Voltage, 23.45),
+                            set(scpi::Setting::Current, 0.568),
+                            {Job::Kind::Output, 0, true, {}, 0},
+                            {Job::Kind::Key, 1, false, {}, 0}, // cancelled
+                            set(scpi::Setting::Power, 55.5),
+                            off};
         QStringList ended;
         QList<int> errors;
         scpi::Instrument::JobId cancelled = 0;
@@ -304,15 +308,15 @@ void TestKnob::onTheSimulator()
             const auto id = instrument.start(jobs[i], [&, who](const scpi::Error &e) {
                 ended << who;
                 errors << e.code;
-                QCOMPARE(instrument.latest()->indicators.outputOn, who == "A2" || who == "A4");
+                QCOMPARE(instrument.latest()->indicators.outputOn, who == "B3" || who == "B5");
             });
-            if (i == 3)
+            if (i == 4)
                 cancelled = id;
         }
         instrument.cancel(cancelled);
-        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 5, 60000);
-        QCOMPARE(ended, QStringList({"A0", "B1", "A2", "A4", "B5"}));
-        QCOMPARE(errors, QList<int>({codes[0], codes[1], 0, codes[2], 0}));
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 6, 60000);
+        QCOMPARE(ended, QStringList({"A0", "B1", "A2", "B3", "B5", "A6"}));
+        QCOMPARE(errors, QList<int>({0, codes[0], codes[1], 0, codes[2], 0}));
         const StatusReadings shown = *instrument.latest();
         QCOMPARE(QString::asprintf("%.2f %.3f %.1f", shown.voltageSetting(), shown.currentSetting(),
                                    shown.powerSetting()),
