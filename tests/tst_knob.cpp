@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "knob/planner.h"
+#include "protocol/keypad.h"
 #include "scpiserve/supplyinstrument.h"
 #include "simsupply.h"
 
@@ -161,6 +162,10 @@ void TestKnob::onTheSimulator()
                             {Job::Kind::Key, 1, false, {}, 0}, // cancelled
                             set(scpi::Setting::Power, 55.5),
                             off};
+        // The pages have filled the line's queue: the jobs' frames wait for
+        // their turn.
+        for (int i = 0; i < SupplyLink::kSendQueue; ++i)
+            QVERIFY(link.send(*pressControl(6).frame)); // CE
         QStringList ended;
         QList<int> errors;
         scpi::Instrument::JobId cancelled = 0;
