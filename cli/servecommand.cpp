@@ -4,15 +4,20 @@
 #include "cli/invocation.h"
 #include "cli/linkrun.h"
 #include "cli/portopening.h"
+#include "scpiserve/announcer.h"
+#include "scpiserve/scpiserver.h"
+#include "scpiserve/supplyinstrument.h"
 #include "serve/liveserver.h"
 
 #include <QFile>
 #include <QLoggingCategory>
 #include <QRandomGenerator>
+#include <QSysInfo>
 #include <QUrl>
 
 #include <array>
 #include <cstdio>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -68,8 +73,36 @@ int serve(Invocation invocation)
         return 1;
     }
 
+    // SCPI shares the page's token and the line's one instrument, so that
+    // settings asked for by several clients are done one after the other.
+    SupplyInstrument instrument(link);
+    std::unique_ptr<ScpiServer> scpi;
+    std::unique_ptr<Announcer> announcer;
+    quint16 scpiPort = 0;
+    if (const auto &scpiAddress = invocation.serve.scpi) {
+        korvale::scpi::SessionConfig config;
+        config.identity = "Korvale,KPS-4005 DC supply 40V 5A,0," KORVALE_VERSION;
+        config.token = token->toStdString();
+        scpi = std::make_unique<ScpiServer>(instrument, link, std::move(config));
+        scpiPort = scpi->listen(QHostAddress(scpiAddress->host), scpiAddress->port, &why);
+        if (scpiPort == 0) {
+            tell(why);
+            return 1;
+        }
+        if (invocation.serve.announce)
+            announcer =
+                std::make_unique<Announcer>(QStringLiteral("Korvale KPS-4005 on %1:%2")
+                                                .arg(QSysInfo::machineHostName())
+                                                .arg(scpiPort),
+                                            QHostAddress(scpiAddress->host), scpiPort, &tell);
+    }
+
     std::printf("panel on http://%s:%u/?token=%s\n", qPrintable(address.urlHost()), unsigned(port),
                 QUrl::toPercentEncoding(QString::fromUtf8(*token)).constData());
+    // The VISA resource a user pastes into pyvisa.
+    if (scpi)
+        std::printf("scpi on TCPIP::%s::%u::SOCKET\n", qPrintable(invocation.serve.scpi->host),
+                    unsigned(scpiPort));
     std::fflush(stdout);
     const int status = run.exec();
     // A page was told its key was sent: it must not be cut off the line by
