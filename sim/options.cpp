@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "sim/options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <functional>
@@ -31,6 +32,23 @@ std::optional<double> ohms(std::string_view text)
         value < 0.001 || value > 1e6)
         return std::nullopt;
     return value;
+}
+
+// Six whole numbers "U,I,P,u,i,p" from 1 to 9999, coarse then fine.
+std::optional<KnobSteps> knobSteps(std::string_view text)
+{
+    KnobSteps steps;
+    for (int i = 0; i < 6; ++i) {
+        const std::size_t comma = i < 5 ? text.find(',') : text.size();
+        if (comma == std::string_view::npos)
+            return std::nullopt;
+        const auto n = wholeNumber(text.substr(0, comma), 1, 9999);
+        if (!n)
+            return std::nullopt;
+        (i < 3 ? steps.coarse : steps.fine)[std::size_t(i % 3)] = *n;
+        text.remove_prefix(std::min(comma + 1, text.size()));
+    }
+    return steps;
 }
 
 struct Flag
@@ -105,6 +123,8 @@ const std::vector<Valued> &valued()
         {"--lumps", "one of none, jitter, usb, fifo, network",
          parsedInto(&Options::lumps, lumpKindNamed)},
         {"--load", "ohms from 0.001 to 1000000", parsedInto(&Options::loadOhms, ohms)},
+        {"--knob-steps", "six whole numbers from 1 to 9999, U,I,P,u,i,p",
+         parsedInto(&Options::knobSteps, knobSteps)},
         {"--hangup-after", "milliseconds from 1 to 3600000",
          milliseconds(&Options::hangupAfterMs, 1)},
         {"--hangup-for", "milliseconds from 0 to 3600000", milliseconds(&Options::hangupForMs, 0)},
@@ -221,6 +241,11 @@ Line:
                        again) in Reading1 in place of the output voltage, so
                        that every frame shown can be told from the others
   --load OHMS          resistive load on the output (default 10)
+  --knob-steps U,I,P,u,i,p
+                       what one notch moves each setting, coarse (U, I, P)
+                       and with fine on (u, i, p), in the status frame's
+                       units of 10 mV, mA and 0.1 W: another supply model
+                       (default 100,100,100,1,1,1)
 
 Faults (a count N means every Nth frame, counted from 1; when several fall on
 the same frame the first in this list wins):
@@ -255,7 +280,8 @@ Supply model (the simulator's own, not a claim about the real supply):
   I/O (0x0C) toggles the output; other codes are accepted without effect.
   Numbered frames: 0xEB 0x90 0x55 n raises, 0xEB 0x90 0xCC n lowers the
   selected setting by n steps of 1 V / 0.1 A / 10 W, or 10 mV / 1 mA / 0.1 W
-  while fine is on, clamped to the ranges above.
+  while fine is on (other steps with --knob-steps), clamped to the ranges
+  above.
   Output: off gives zeros. On, the voltage across the load R is the lowest of
   U, I*R and sqrt(P*R), and that setting is the limiting mode.
   Status frame: Reading1 output voltage in 10 mV, Reading2 output current in

@@ -7,6 +7,7 @@
 
 #include "sim/faults.h"
 #include "sim/lumpgate.h"
+#include "sim/supplymodel.h"
 
 namespace korvale::sim {
 
@@ -19,6 +20,7 @@ struct Options
     LumpKind lumps = LumpKind::None;
     bool numbered = false;
     double loadOhms = 10.0;
+    KnobSteps knobSteps;
     bool overtemp = false;
     int hangupAfterMs = 0; // 0: never
     int hangupForMs = 2000;

@@ -22,7 +22,7 @@ constexpr microseconds kByteTime{8333};
 } // namespace
 
 Simulator::Simulator(const Options &options, Now now)
-    : m_options(options), m_now(std::move(now)), m_model(options.loadOhms),
+    : m_options(options), m_now(std::move(now)), m_model(options.loadOhms, options.knobSteps),
       m_faults(options.faults), m_gate(options.lumps, options.faults.seed, kByteTime)
 {
     m_model.setOvertemp(options.overtemp);

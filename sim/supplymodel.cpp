@@ -54,8 +54,10 @@ void SupplyModel::apply(const ReceivedCommand &command)
 
 void SupplyModel::step(int steps)
 {
-    // Coarse steps are 1 V, 0.1 A and 10 W; fine steps the last digit shown.
-    const int stepSize = m_fine ? 1 : 100;
+    // By default coarse steps are 1 V, 0.1 A and 10 W; fine steps the last
+    // digit shown.
+    const auto index = static_cast<std::size_t>(m_selected);
+    const int stepSize = m_fine ? m_steps.fine[index] : m_steps.coarse[index];
     auto move = [&](int &value, int max) { value = std::clamp(value + steps * stepSize, 0, max); };
     switch (m_selected) {
     case Setting::Voltage:

@@ -1,12 +1,21 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "protocol/statusframe.h"
 #include "sim/commandreader.h"
 
 namespace korvale::sim {
+
+// What one notch moves each setting (voltage, current, power), coarse and
+// with fine on, in the frame's units.
+struct KnobSteps
+{
+    std::array<int, 3> coarse{100, 100, 100};
+    std::array<int, 3> fine{1, 1, 1};
+};
 
 // The simulator's own idea of a supply, small enough to predict by hand; it
 // claims nothing about how the real one behaves. Settings are kept as whole
@@ -55,7 +64,10 @@ public:
         Mode mode = Mode::Voltage; // meaningful only while the output is on
     };
 
-    explicit SupplyModel(double loadOhms = 10.0) : m_loadOhms(loadOhms) {}
+    explicit SupplyModel(double loadOhms = 10.0, KnobSteps steps = {})
+        : m_loadOhms(loadOhms), m_steps(steps)
+    {
+    }
 
     void apply(const ReceivedCommand &command);
     void setOvertemp(bool on) { m_overtemp = on; }
@@ -76,6 +88,7 @@ private:
     void step(int steps);
 
     double m_loadOhms;
+    KnobSteps m_steps;
     int m_voltage = 1200;
     int m_current = 1000;
     int m_power = 1000;

@@ -165,8 +165,10 @@ void TestSim::faultsAndOptions()
         QCOMPARE(got, QString(outcomes));
     }
 
-    for (const char *bad : {"--period 0", "--period 5ms", "--period", "--load -1", "--load=0",
-                            "--no-pace=1", "--short-every 0", "--bogus", "200"}) {
+    for (const char *bad :
+         {"--period 0", "--period 5ms", "--period", "--load -1", "--load=0", "--no-pace=1",
+          "--short-every 0", "--bogus", "200", "--knob-steps 1,2,3,4,5", "--knob-steps 1,2,3,4,5,0",
+          "--knob-steps 1,2,3,4,5,6,"}) {
         const ParsedOptions parsed = parse(bad);
         QVERIFY2(parsed.action == ParsedOptions::Action::Error && !parsed.error.empty(), bad);
     }
