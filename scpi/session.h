@@ -23,6 +23,9 @@ struct SessionConfig
     std::string token;
     // A message longer than this closes the connection.
     std::size_t maxLine = 4096;
+    // So does more input than this waiting behind a job (a client that
+    // floods while the supply works).
+    std::size_t maxPending = 64 * 1024;
 };
 
 class Session
@@ -36,7 +39,7 @@ public:
     // Bytes as they arrive, in pieces or several messages at once. Messages
     // are executed in order; one that waits for the supply holds back those
     // after it. False when the connection must be closed (a message over
-    // maxLine); nothing more should be fed then.
+    // maxLine, more than maxPending waiting); nothing more should be fed then.
     bool receive(std::string_view bytes);
 
     // The answers ready to send, each message's on one line ended by '\n';
