@@ -72,9 +72,6 @@ void ScpiServer::accept()
         connect(socket, &QTcpSocket::readyRead, this, [this, &admitted] { onReadyRead(admitted); });
         // Gone mid-query: the session cancels what it waits for.
         connect(socket, &QTcpSocket::disconnected, this, [this, &admitted] { drop(admitted); });
-        // Bytes may have come with the connection itself.
-        if (socket->bytesAvailable() > 0)
-            onReadyRead(admitted);
     }
 }
 

@@ -64,6 +64,9 @@ class Bench:
                                      timeout=20000)
         if token:
             inst.write(f'SYST:PASS:CEN "{self.token}"')
+        # Before the supply's first frame it is silent: wait as a script would.
+        until("the first reading", lambda: inst.query("MEAS:VOLT?") != NAN)
+        inst.write("*CLS")
         return inst
 
     def close(self):
@@ -112,6 +115,13 @@ class Page:
         return out
 
 
+def answer(sock):
+    try:
+        return sock.recv(16)
+    except OSError:
+        return b""
+
+
 def errors(inst):
     """The error queue, emptied."""
     found = []
@@ -133,6 +143,8 @@ def control(bench):
     inst.write("OUTP ON")
     check("OUTP ON done", inst.query("*OPC?"), "1")
     check("OUTP?", inst.query("OUTP?"), "1")
+    # The constant mode the output came on in, latched from the frames.
+    check("its event latched", int(inst.query("STAT:OPER?")) & (256 | 1024 | 2048) != 0, True)
     check("voltage with the output on", float(inst.query("MEAS:VOLT?")) > 0, True)
     inst.write("VOLT 12.5")
     check("VOLT?", inst.query("VOLT?"), "12.50")
@@ -169,24 +181,38 @@ def bounds(bench):
     gone = socket.create_connection(("127.0.0.1", bench.port))
     gone.sendall(f'SYST:PASS:CEN "{bench.token}";:VOLT 20;*OPC?\n'.encode())
     gone.close()
-    # A flood behind a running job is cut; a line over the bound too.
+    # A flood behind a running job is cut; so are a line over the bound and
+    # a client that asks and never reads (its answers counted once it is cut).
     flood = socket.create_connection(("127.0.0.1", bench.port))
     flood.sendall(f'SYST:PASS:CEN "{bench.token}";:VOLT 30\n'.encode())
-    long_line = socket.create_connection(("127.0.0.1", bench.port))
     cut = []
-    for sock, chunk in ((flood, b"*IDN?\n" * 4096), (long_line, b"A" * 8192)):
+    for sock, chunk in ((flood, b"*IDN?\n" * 4096), (socket.create_connection(("127.0.0.1", bench.port)),
+                        b"A" * 8192), (socket.create_connection(("127.0.0.1", bench.port)), b"*IDN?\n" * 4096)):
         try:
-            for _ in range(64):
+            for _ in range(256):  # 6 MiB in, 45 MB of answers
                 sock.sendall(chunk)
         except OSError:
             pass
         sock.settimeout(10)
+        unread = 0
         try:
-            cut.append(sock.recv(65536) == b"")
-        except ConnectionResetError:
-            cut.append(True)
+            while data := sock.recv(1 << 20):
+                unread += len(data)
+        except OSError:
+            pass
+        cut.append(unread < 16 << 20)
         sock.close()
-    check("flood and long line closed", cut, [True, True])
+    check("flood, long line, unread answers cut", cut, [True, True, True])
+    # One past the bound is closed at once; a client that shuts its side
+    # after asking still gets its answer.
+    many = [socket.create_connection(("127.0.0.1", bench.port)) for _ in range(64)]
+    for sock in many:
+        sock.sendall(b"*OPT?\n")
+        sock.shutdown(socket.SHUT_WR)
+        sock.settimeout(10)
+    check("connections answered", [answer(sock) for sock in many].count(b"0\n"), 63)
+    for sock in many:
+        sock.close()
     page.messages()
     check("the other connection answers", inst.query("*IDN?").startswith("Korvale,"), True)
     inst.write("VOLT 9;*WAI")
