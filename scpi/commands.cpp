@@ -121,7 +121,9 @@ std::optional<int> keyOf(const Parameter &p)
         return std::nullopt;
     }
     std::optional<int> command = commandOfCaption(p.text);
-    const std::string_view name = strcasecmp(p.text.c_str(), "IO") == 0 ? "I/O" : p.text;
+    std::string_view name = p.text;
+    if (strcasecmp(p.text.c_str(), "IO") == 0)
+        name = "I/O";
     for (int c = 1; !command && c <= 11; ++c) {
         const std::string_view caption = keyCaptionOfCommand(c);
         if (caption.size() == name.size() &&

@@ -62,11 +62,9 @@ void Session::Impl::run()
             const std::size_t end = input.find('\n', consumed);
             if (end == std::string::npos)
                 break;
-            std::string_view line(input.data() + consumed, end - consumed);
+            // A '\r' before the '\n' is white space to the parser.
+            message = parseMessage(std::string_view(input).substr(consumed, end - consumed));
             consumed = end + 1;
-            if (!line.empty() && line.back() == '\r')
-                line.remove_suffix(1);
-            message = parseMessage(line);
             next = 0;
             path.reset();
             state.answers.clear();
