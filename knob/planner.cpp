@@ -61,10 +61,11 @@ std::optional<Shown> shownBy(const StatusReadings &readings)
 {
     Shown shown;
     for (std::size_t i = 0; i < 3; ++i) {
-        const double value = readings.numbers[3 + i];
-        if (!std::isfinite(value))
+        const double value = readings.numbers[3 + i] * kUnitsPerOne[i];
+        // A garbled frame may carry numbers no setting can have.
+        if (!(value >= 0 && value <= kTop[i]))
             return std::nullopt;
-        shown.settings[i] = int(std::lround(value * kUnitsPerOne[i]));
+        shown.settings[i] = int(std::lround(value));
     }
     shown.fine = readings.indicators.fine;
     return shown;

@@ -32,7 +32,7 @@ struct Shown
     std::array<int, 3> settings{};
     bool fine = false;
 };
-// Nothing when a setting is no number.
+// Nothing when a setting is no number, or out of its range.
 std::optional<Shown> shownBy(const StatusReadings &readings);
 
 // "12.50" for 1250 of the voltage: the frame's resolution.

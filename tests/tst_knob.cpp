@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "knob/planner.h"
+#include "protocol/keypad.h"
 #include "scpiserve/supplyinstrument.h"
 #include "simsupply.h"
 
@@ -79,195 +80,56 @@ private slots:
 
 void TestKnob::planner()
 {
-    // A supply's notches (coarse U I P, fine U I P) and faults; a setting
+    // A supply's notches (coarse U,I,P, fine u,i,p) and faults; a setting
     // turned from its start to a first target while the steps are unknown,
-    // then to a second one; where each ends, its error, and the most moves
-    // (each one frame period to confirm) each may take.
+    // then to a second one: the target, where it ends, the error, and the
+    // most moves (each one frame period to confirm) it may take.
+    struct Turn
+    {
+        int target, end, error, moves;
+    };
     struct Row
     {
-        const char *name;
-        std::array<int, 6> steps;
-        bool frozen, misrouted;
+        const char *model;
         Setting setting;
-        int start, first, firstEnd, firstError, firstMoves;
-        int second, secondEnd, secondError, secondMoves;
+        int start;
+        Turn first, second;
     };
     const Row rows[] = {
-        {"sim U",
-         {100, 100, 100, 1, 1, 1},
-         false,
-         false,
-         Setting::Voltage, //
-         1200,
-         3456,
-         3456,
-         0,
-         3,
-         125,
-         125,
-         0,
-         1},
-        {"sim I",
-         {100, 100, 100, 1, 1, 1},
-         false,
-         false,
-         Setting::Current, //
-         1000,
-         4321,
-         4321,
-         0,
-         3,
-         7,
-         7,
-         0,
-         1},
-        {"sim P",
-         {100, 100, 100, 1, 1, 1},
-         false,
-         false,
-         Setting::Power, //
-         1000,
-         1999,
-         1999,
-         0,
-         3,
-         0,
-         0,
-         0,
-         1},
-        {"quarter volts",
-         {25, 100, 100, 5, 1, 1},
-         false,
-         false,
-         Setting::Voltage, //
-         1200,
-         1253,
-         1250,
-         -200,
-         4,
-         3000,
-         3000,
-         0,
-         1},
-        {"steps that do not divide",
-         {30, 100, 100, 7, 1, 1},
-         false,
-         false,
-         Setting::Voltage, //
-         1200,
-         1000,
-         1000,
-         0,
-         3,
-         3999,
-         3999,
-         0,
-         1},
-        {"even steps only",
-         {100, 20, 100, 1, 6, 1},
-         false,
-         false,
-         Setting::Current, //
-         1000,
-         1211,
-         1210,
-         -200,
-         4,
-         4999,
-         4998,
-         -200,
-         1},
-        {"fine coarser than coarse",
-         {100, 100, 3, 1, 1, 50},
-         false,
-         false,
-         Setting::Power,
-         1000,
-         1171,
-         1171,
-         0,
-         4,
-         1,
-         1,
-         0,
-         1},
-        {"to the top",
-         {100, 100, 100, 1, 1, 1},
-         false,
-         false,
-         Setting::Voltage, //
-         3950,
-         4000,
-         4000,
-         0,
-         1,
-         0,
-         0,
-         0,
-         2},
-        {"to the bottom",
-         {100, 250, 100, 1, 10, 1},
-         false,
-         false,
-         Setting::Current, //
-         120,
-         0,
-         0,
-         0,
-         1,
-         5000,
-         5000,
-         0,
-         2},
-        {"nothing moves",
-         {100, 100, 100, 1, 1, 1},
-         true,
-         false,
-         Setting::Voltage, //
-         1200,
-         1300,
-         1200,
-         -240,
-         1,
-         1100,
-         1200,
-         -240,
-         1},
-        {"the wrong setting moves",
-         {100, 100, 100, 1, 1, 1},
-         false,
-         true,
-         Setting::Voltage, //
-         1200,
-         1300,
-         1200,
-         -200,
-         1,
-         1100,
-         1200,
-         -200,
-         1},
+        {"100,100,100,1,1,1", Setting::Voltage, 1200, {3456, 3456, 0, 3}, {125, 125, 0, 1}},
+        {"100,100,100,1,1,1", Setting::Current, 1000, {4321, 4321, 0, 3}, {7, 7, 0, 1}},
+        {"100,100,100,1,1,1", Setting::Power, 1000, {1999, 1999, 0, 3}, {0, 0, 0, 1}},
+        {"25,100,100,5,1,1", Setting::Voltage, 1200, {1253, 1250, -200, 4}, {3000, 3000, 0, 1}},
+        {"30,100,100,7,1,1", Setting::Voltage, 1200, {1000, 1000, 0, 3}, {3999, 3999, 0, 1}},
+        {"100,20,100,1,6,1", Setting::Current, 1000, {1211, 1210, -200, 4}, {4999, 4998, -200, 1}},
+        {"100,100,3,1,1,50", Setting::Power, 1000, {1171, 1171, 0, 4}, {1, 1, 0, 1}},
+        {"100,100,100,1,1,1", Setting::Voltage, 3950, {4000, 4000, 0, 1}, {0, 0, 0, 2}}, // top
+        {"100,250,100,1,10,1", Setting::Current, 120, {0, 0, 0, 1}, {5000, 5000, 0, 2}},
+        {"frozen", Setting::Voltage, 1200, {1300, 1200, -240, 1}, {1100, 1200, -240, 1}},
+        {"misrouted", Setting::Voltage, 1200, {1300, 1200, -200, 1}, {1100, 1200, -200, 1}},
     };
     for (const Row &row : rows) {
         FakeSupply supply;
-        std::copy_n(row.steps.begin(), 3, supply.coarse.begin());
-        std::copy_n(row.steps.begin() + 3, 3, supply.fine.begin());
-        supply.frozen = row.frozen;
-        supply.misrouted = row.misrouted;
+        const QStringList steps = QString(row.model).split(',');
+        for (std::size_t i = 0; steps.size() == 6 && i < 3; ++i) {
+            supply.coarse[i] = steps[qsizetype(i)].toInt();
+            supply.fine[i] = steps[qsizetype(i) + 3].toInt();
+        }
+        supply.frozen = steps[0] == "frozen";
+        supply.misrouted = steps[0] == "misrouted";
         supply.shown.settings[std::size_t(row.setting)] = row.start;
         supply.shown.fine = true;
         KnobMemory memory;
-        const Outcome first = turn(supply, memory, row.setting, row.first);
-        QVERIFY2(first.value == row.firstEnd && first.error == row.firstError, row.name);
-        QVERIFY2(first.moves <= row.firstMoves, row.name);
-        supply.pastRange = 0;
-        const Outcome second = turn(supply, memory, row.setting, row.second);
-        QVERIFY2(second.value == row.secondEnd && second.error == row.secondError, row.name);
-        QVERIFY2(second.moves <= row.secondMoves, row.name);
+        for (const Turn &t : {row.first, row.second}) {
+            supply.pastRange = 0;
+            const Outcome got = turn(supply, memory, row.setting, t.target);
+            QVERIFY2(got.value == t.end && got.error == t.error && got.moves <= t.moves,
+                     qPrintable(QString("%1 to %2").arg(row.model).arg(t.target)));
+        }
         // Once the steps are known, no notch goes past a range end, and fine
         // is left as it was found.
-        QVERIFY2(supply.pastRange == 0, row.name);
-        QVERIFY2(supply.shown.fine || row.secondError != 0, row.name);
+        QVERIFY2(supply.pastRange == 0, row.model);
+        QVERIFY2(supply.shown.fine || row.second.error != 0, row.model);
     }
 }
 
@@ -292,10 +154,18 @@ void TestKnob::onTheSimulator()
         link.open();
         SupplyInstrument instrument(link);
         QTRY_VERIFY(instrument.latest());
-        const Job jobs[] = {
-            set(scpi::Setting::Voltage, 23.45),  set(scpi::Setting::Current, 0.568),
-            {Job::Kind::Output, 0, true, {}, 0}, {Job::Kind::Key, 1, false, {}, 0}, // cancelled
-            set(scpi::Setting::Power, 55.5),     {Job::Kind::Output, 0, false, {}, 0}};
+        const Job off{Job::Kind::Output, 0, false, {}, 0};
+        const Job jobs[] = {off, // already off: nothing pressed
+                            set(scpi::Setting::Voltage, 23.45),
+                            set(scpi::Setting::Current, 0.568),
+                            {Job::Kind::Output, 0, true, {}, 0},
+                            {Job::Kind::Key, 1, false, {}, 0}, // cancelled
+                            set(scpi::Setting::Power, 55.5),
+                            off};
+        // The pages have filled the line's queue: the jobs' frames wait for
+        // their turn.
+        for (int i = 0; i < SupplyLink::kSendQueue; ++i)
+            QVERIFY(link.send(*pressControl(6).frame)); // CE
         QStringList ended;
         QList<int> errors;
         scpi::Instrument::JobId cancelled = 0;
@@ -304,15 +174,15 @@ void TestKnob::onTheSimulator()
             const auto id = instrument.start(jobs[i], [&, who](const scpi::Error &e) {
                 ended << who;
                 errors << e.code;
-                QCOMPARE(instrument.latest()->indicators.outputOn, who == "A2" || who == "A4");
+                QCOMPARE(instrument.latest()->indicators.outputOn, who == "B3" || who == "B5");
             });
-            if (i == 3)
+            if (i == 4)
                 cancelled = id;
         }
         instrument.cancel(cancelled);
-        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 5, 60000);
-        QCOMPARE(ended, QStringList({"A0", "B1", "A2", "A4", "B5"}));
-        QCOMPARE(errors, QList<int>({codes[0], codes[1], 0, codes[2], 0}));
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 6, 60000);
+        QCOMPARE(ended, QStringList({"A0", "B1", "A2", "B3", "B5", "A6"}));
+        QCOMPARE(errors, QList<int>({0, codes[0], codes[1], 0, codes[2], 0}));
         const StatusReadings shown = *instrument.latest();
         QCOMPARE(QString::asprintf("%.2f %.3f %.1f", shown.voltageSetting(), shown.currentSetting(),
                                    shown.powerSetting()),
