@@ -109,9 +109,10 @@ int serve(Invocation invocation)
 
     std::printf("panel on http://%s:%u/?token=%s\n", qPrintable(address.urlHost()), unsigned(port),
                 QUrl::toPercentEncoding(QString::fromUtf8(*token)).constData());
-    // The VISA resource a user pastes into pyvisa.
+    // The VISA resource a user pastes into pyvisa; an IPv6 address in
+    // brackets, so that its colons cannot be taken for the separators.
     if (scpi)
-        std::printf("scpi on TCPIP::%s::%u::SOCKET\n", qPrintable(invocation.serve.scpi->host),
+        std::printf("scpi on TCPIP::%s::%u::SOCKET\n", qPrintable(invocation.serve.scpi->urlHost()),
                     unsigned(scpi->port));
     std::fflush(stdout);
     const int status = run.exec();
