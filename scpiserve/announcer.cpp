@@ -31,6 +31,7 @@ struct Announcer::Impl
     AvahiEntryGroup *group = nullptr;
     bool waitTold = false;
 
+    bool connect();
     void publish(AvahiClient *client);
     void rename();
     void failed(const char *what, int error)
@@ -101,7 +102,12 @@ void Announcer::Impl::clientChanged(AvahiClient *client, AvahiClientState state,
         d->waitTold = true;
         break;
     case AVAHI_CLIENT_FAILURE:
-        d->failed("avahi-daemon went away", avahi_client_errno(client));
+        if (avahi_client_errno(client) != AVAHI_ERR_DISCONNECTED)
+            return d->failed("avahi-daemon refused it", avahi_client_errno(client));
+        // The daemon restarted: announced again once it is back.
+        avahi_client_free(client);
+        d->group = nullptr;
+        d->connect();
         break;
     }
 }
@@ -121,16 +127,19 @@ Announcer::Announcer(const QString &name, const QHostAddress &address, quint16 p
     else if (address.protocol() == QAbstractSocket::IPv6Protocol)
         d->protocol = AVAHI_PROTO_INET6;
     d->poll = avahi_threaded_poll_new();
-    if (!d->poll)
-        return;
+    if (d->poll && d->connect())
+        avahi_threaded_poll_start(d->poll);
+}
+
+bool Announcer::Impl::connect()
+{
     int error = 0;
     // Without a daemon it waits for one, rather than failing for good.
-    d->client = avahi_client_new(avahi_threaded_poll_get(d->poll), AVAHI_CLIENT_NO_FAIL,
-                                 &Impl::clientChanged, d.get(), &error);
-    if (d->client)
-        avahi_threaded_poll_start(d->poll);
-    else
-        d->failed("no connection to avahi-daemon", error);
+    client = avahi_client_new(avahi_threaded_poll_get(poll), AVAHI_CLIENT_NO_FAIL, &clientChanged,
+                              this, &error);
+    if (!client)
+        failed("no connection to avahi-daemon", error);
+    return client != nullptr;
 }
 
 Announcer::~Announcer()

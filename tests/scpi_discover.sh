@@ -77,10 +77,13 @@ export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$work/bus
 dbus-daemon --config-file="$work/bus.conf" --nofork --nopidfile 2>"$work/bus.log" &
 pids+=($!)
 until_true 50 test -S "$work/bus" || skip "the private dbus-daemon did not start: $(cat "$work/bus.log")"
-avahi-daemon --no-drop-root --no-chroot --no-rlimits -f "$work/avahi.conf" 2>"$work/avahi.log" &
-pids+=($!)
-until_true 100 grep -q "Server startup complete" "$work/avahi.log" ||
-    skip "the private avahi-daemon did not start: $(tail -3 "$work/avahi.log")"
+# The daemon, as pids[1], telling its start-up in the log $1.
+avahi() {
+    avahi-daemon --no-drop-root --no-chroot --no-rlimits -f "$work/avahi.conf" 2>"$1" &
+    pids[1]=$!
+    until_true 100 grep -q "Server startup complete" "$1"
+}
+avahi "$work/avahi.log" || skip "the private avahi-daemon did not start: $(tail -3 "$work/avahi.log")"
 
 "$sim" --no-pace --period 100 --link "$work/supply" >/dev/null &
 pids+=($!)
@@ -103,6 +106,12 @@ if ! until_true 5 found; then
     exit 1
 fi
 echo "lxi discover --mdns lists korvale-cli serve --scpi on port $port"
+
+# Announced again when the daemon comes back after a restart.
+kill "${pids[1]}"
+wait "${pids[1]}" || true
+avahi "$work/avahi-again.log"
+until_true 5 found || { echo "not announced again after avahi-daemon restarted"; cat "$work/serve.err"; exit 1; }
 
 # Withdrawn with the server.
 kill "${pids[-1]}"
