@@ -2,6 +2,7 @@
 #include "scpi/numbers.h"
 
 #include <array>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <strings.h>
@@ -36,6 +37,8 @@ Value<double> quantityValue(const Parameter &p, const Quantity &q)
         return quantityLimit(p, q);
     double scale = 1;
     const std::string &s = p.suffix;
+    // Suffixes have no case, so "MA" is read as milliamperes, as scripts
+    // mean it, never as the mega multiplier alone.
     if (s.size() == 2 && (s[0] == 'm' || s[0] == 'M'))
         scale = 1e-3;
     else if (s.size() > 1)
