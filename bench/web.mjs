@@ -8,8 +8,10 @@
 // Timings here are never pass/fail tests.
 import { spawn } from 'node:child_process';
 import { readFileSync, writeFileSync } from 'node:fs';
+import { createConnection, createServer } from 'node:net';
 import { join } from 'node:path';
 import { performance } from 'node:perf_hooks';
+import { createInterface } from 'node:readline';
 import { cli, launchBrowser, scratch, startServe, startSim, startSupply, statusFrames, until } from '../tests/web/harness.mjs';
 
 const args = Object.fromEntries(process.argv.slice(2).map((a) => a.replace(/^--/, '').split('=')));
@@ -23,7 +25,9 @@ const out = args.out || '.';
 // Whole frames at once instead of byte by byte at 1200 baud: the same frame
 // rate with one wake-up of the server per frame instead of one per byte.
 const simLine = ['--period', '250', '--numbered', ...(args.pace === 'no' ? ['--no-pace'] : [])];
-const only = args.only ? args.only.split(',') : ['latency', 'cpu', 'opening'];
+const only = args.only ? args.only.split(',') : ['latency', 'cpu', 'opening', 'scpi'];
+const queries = Number(args.queries || 1000); // round trips per target
+const askers = Number(args.askers || 16); // SCPI connections asking at once
 
 const now = () => performance.timeOrigin + performance.now();
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
@@ -311,7 +315,156 @@ async function opening() {
     })];
 }
 
+// ---- SCPI: a query's round trip, and the server under askers and pages ----
+// serve --scpi on the simulator; its two printed lines read.
+async function startScpiServe(device) {
+    const child = spawn(cli, ['serve', '--device', device, '--http', '127.0.0.1:0', '--scpi', '0',
+        '--no-announce'], { stdio: ['ignore', 'pipe', 'inherit'] });
+    const printed = [];
+    createInterface({ input: child.stdout }).on('line', (line) => printed.push(line));
+    await until(() => printed.length >= 2, 'serve --scpi to print its two lines');
+    return {
+        child, base: /^panel on (http:\/\/[^/]+)\//.exec(printed[0])[1],
+        port: Number(/::(\d+)::SOCKET$/.exec(printed[1])[1]),
+        stop: () => new Promise((resolve) => { child.once('exit', resolve); child.kill('SIGTERM'); }),
+    };
+}
+
+// A line-at-a-time client: ask() resolves with the answer line.
+function lineClient(port) {
+    return new Promise((resolve, reject) => {
+        const waiting = [];
+        let buffer = '';
+        const socket = createConnection({ host: '127.0.0.1', port, noDelay: true }, () => resolve({
+            ask: (text) => new Promise((answer) => { waiting.push(answer); socket.write(text + '\n'); }),
+            close: () => socket.destroy(),
+        }));
+        socket.once('error', reject);
+        socket.setEncoding('latin1');
+        socket.on('data', (data) => {
+            buffer += data;
+            for (let at; (at = buffer.indexOf('\n')) >= 0; buffer = buffer.slice(at + 1))
+                waiting.shift()(buffer.slice(0, at));
+        });
+    });
+}
+
+// The floor: socat echoing on a port of its own, one process, as bare as TCP gets.
+async function startEcho() {
+    const probe = createServer();
+    await new Promise((resolve) => probe.listen(0, '127.0.0.1', resolve));
+    const port = probe.address().port;
+    await new Promise((resolve) => probe.close(resolve));
+    const child = spawn('socat', [`TCP-LISTEN:${port},bind=127.0.0.1,reuseaddr`, 'PIPE'], { stdio: 'ignore' });
+    const client = await until(() => lineClient(port).catch(() => null), 'socat to listen');
+    return { port, client, stop: () => { client.close(); child.kill('SIGTERM'); } };
+}
+
+async function roundTrip() {
+    const dir = scratch();
+    const sim = await startSim(dir.dir, simLine);
+    const serve = await startScpiServe(sim.link);
+    const scpi = await lineClient(serve.port);
+    const echo = await startEcho();
+    // Answers only once frames come: the reading is real.
+    await until(async () => (await scpi.ask('MEAS:VOLT?')) !== '9.91E+37', 'the first reading');
+    const times = { scpi: [], echo: [] };
+    const ask = async (client, text, into) => {
+        const t0 = performance.now();
+        await client.ask(text);
+        into.push(performance.now() - t0);
+    };
+    for (let i = 0; i < 50; ++i) { // warm both up
+        await ask(scpi, 'MEAS:VOLT?', []);
+        await ask(echo.client, 'MEAS:VOLT?', []);
+    }
+    for (let round = 0; round < rounds; ++round) {
+        for (let i = 0; i < queries / rounds; ++i)
+            await ask(echo.client, 'MEAS:VOLT?', times.echo);
+        for (let i = 0; i < queries / rounds; ++i)
+            await ask(scpi, 'MEAS:VOLT?', times.scpi);
+    }
+    scpi.close();
+    echo.stop();
+    await serve.stop();
+    await sim.stop();
+    dir.remove();
+    const ms = (v) => fixed(v, 3);
+    return [report('scpi_round_trip', {
+        queries: times.scpi.length, median_ms: ms(median(times.scpi)), p99_ms: ms(quantile(times.scpi, 0.99)),
+        echo_median_ms: ms(median(times.echo)), echo_p99_ms: ms(quantile(times.echo, 0.99)),
+        ratio_median: fixed(median(times.scpi) / median(times.echo)),
+        ratio_p99: fixed(quantile(times.scpi, 0.99) / quantile(times.echo, 0.99)), load: `"${load()}"`,
+    })];
+}
+
+// `count` pages and `asking` connections asking MEAS:VOLT? back to back.
+// Numbered frames: a page that sees every frame sees Label1 count up by one.
+async function scpiWith(count, asking) {
+    const dir = scratch();
+    const sim = await startSim(dir.dir, simLine);
+    const serve = await startScpiServe(sim.link);
+    const pages = [];
+    for (let i = 0; i < count; ++i) {
+        const page = { ws: new WebSocket(`${serve.base.replace('http', 'ws')}/live`), last: -1, seen: 0, gaps: 0 };
+        page.ws.onmessage = (event) => {
+            const message = JSON.parse(event.data);
+            if (message.type !== 'panel')
+                return;
+            const n = Math.round(Number(message.texts[0]) * 100);
+            if (n === page.last)
+                return; // a blink, not a frame
+            page.gaps += page.last >= 0 && n !== page.last + 1 && n > page.last ? 1 : 0;
+            page.last = n;
+            ++page.seen;
+        };
+        pages.push(page);
+    }
+    await until(() => pages.every((page) => page.seen >= 4), 'frames to reach every page');
+    const clients = await Promise.all(Array.from({ length: asking }, () => lineClient(serve.port)));
+    let answered = 0;
+    let running = true;
+    const loops = clients.map(async (client) => {
+        while (running) {
+            await client.ask('MEAS:VOLT?');
+            ++answered;
+        }
+    });
+    await sleep(2000);
+    const a0 = answered;
+    const seen0 = pages.map((page) => page.seen);
+    const gaps0 = pages.reduce((sum, page) => sum + page.gaps, 0);
+    const figures = await measure(serve.child.pid);
+    figures.queries_per_s = fixed((answered - a0) / seconds, 0);
+    const seen = pages.map((page, i) => page.seen - seen0[i]);
+    figures.page_frames_min = Math.min(...seen);
+    figures.page_frames_max = Math.max(...seen);
+    figures.gaps = pages.reduce((sum, page) => sum + page.gaps, 0) - gaps0;
+    running = false;
+    await Promise.all(loops);
+    clients.forEach((client) => client.close());
+    pages.forEach((page) => page.ws.close());
+    await serve.stop();
+    await sim.stop();
+    dir.remove();
+    return figures;
+}
+
+async function scpiCpu() {
+    const idle = await scpiWith(clients, 0);
+    const busy = await scpiWith(clients, askers);
+    const line = (name, f, extra = {}) => report(name, { seconds, cpu_pct: fixed(f.cpu, 3), rss_kib: f.rss, ...extra,
+        page_frames_min: f.page_frames_min, page_frames_max: f.page_frames_max, gaps: f.gaps, load: f.load });
+    return [
+        line(`scpi_cpu_pages_${clients}_askers_0`, idle),
+        line(`scpi_cpu_pages_${clients}_askers_${askers}`, busy, { queries_per_s: busy.queries_per_s }),
+        report('scpi_cpu_summary', { ratio_cpu_askers_to_none: fixed(busy.cpu / idle.cpu) }),
+    ];
+}
+
 const lines = [];
+if (only.includes('scpi'))
+    lines.push(...await roundTrip(), ...await scpiCpu());
 if (only.includes('latency'))
     lines.push(...await latency());
 if (only.includes('cpu'))

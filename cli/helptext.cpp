@@ -142,10 +142,41 @@ On the same port:
 Device losses and returns and silences of the line are told on standard
 error, as watch --reconnect tells them.
 
+With --scpi it also answers SCPI (IEEE 488.2) on raw TCP, as a bench supply
+does, and a second line gives the VISA resource:
+  scpi on TCPIP::127.0.0.1::5025::SOCKET
+Each message is one line ended by a line feed; the answers of a message come
+back on one line. Readings and queries are free; a command that would press
+a key (OUTP, VOLT, CURR, POW, APPL, SYST:KEY, *RST) needs the page's token
+first, once per connection: SYST:PASS:CEN "TOKEN". Every setting is done
+the way an operator does it, by the setting's key and the knob, and is done
+only when the supply's own frames show it; while the supply is silent a
+reading answers 9.91E+37 and queues -230. The commands:
+  *IDN? *RST *CLS *ESE *ESE? *ESR? *OPC *OPC? *SRE *SRE? *STB? *TST?
+  *WAI *OPT?
+  MEASure[:SCALar]:VOLTage|CURRent|POWer[:DC]?      the readings
+  [SOURce:]VOLTage|CURRent|POWer[:LEVel][:IMMediate][:AMPLitude] V|MIN|MAX
+  [SOURce:]VOLTage|CURRent|POWer...? [MIN|MAX]      the settings
+  APPLy V[,I]      OUTPut[:STATe] ON|OFF    OUTPut[:STATe]?
+  SYSTem:KEY NAME|CODE   a key of the panel (U u N I ENT F P CE I/O)
+  SYSTem:ERRor[:NEXT]?   SYSTem:VERSion?
+  SYSTem:PASSword:CENable "TOKEN"   :CDISable "TOKEN"   :STATe?
+  STATus:OPERation|QUEStionable[:EVENt]?  :CONDition?  :ENABle[?]
+  STATus:PRESet
+STATus:OPERation:CONDition? has bit 8 (256) for constant voltage, bit 10
+(1024) for constant current and bit 11 (2048) for constant power, by the
+blinking constant-mode label; STATus:QUEStionable:CONDition? has bit 4 (16)
+for over-temperature. Ranges: 0 to 40 V, 0 to 5 A, 0 to 200 W. Unless
+--no-announce is given, the server is announced as _scpi-raw._tcp through
+avahi-daemon, where one runs (a server on 127.0.0.1 on the loopback
+interface only), so that "lxi discover --mdns" finds it.
+
 Examples:
   $ korvale-cli --port 1 serve
   $ korvale-cli --device socket://supplyhost:3000 serve --http 0.0.0.0:8080 \
   > --token-file /etc/korvale/token --output readings.csv
+  $ korvale-cli --port 1 serve --scpi 0.0.0.0:5025
+  $ lxi scpi --address 127.0.0.1 --port 5025 --raw "MEAS:VOLT?"
 )";
 
 const char kPress[] = R"(Usage: korvale-cli (--port 1|2 | --device PATH) press KEY...
@@ -356,6 +387,11 @@ std::unique_ptr<CLI::App> commandLine()
            "no log is written");
     valued(serve, "--format", "csv|jsonl", "the log's format, as for watch");
     flag(serve, "--no-header", "the log's header, as for watch (needs --output)");
+    valued(serve, "--scpi", "[ADDRESS:]PORT",
+           "also answer SCPI on raw TCP there (5025 is usual; ADDRESS\n"
+           "127.0.0.1 unless given); PORT 0 takes a free port, which\n"
+           "the printed resource then names");
+    flag(serve, "--no-announce", "do not announce the SCPI server through Avahi");
 
     command("press", "press keys, named as printed on the panel:\nU u N I ENT F P CE I/O", "KEY...",
             kPress);

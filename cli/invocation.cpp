@@ -133,6 +133,16 @@ std::optional<QString> readServeOptions(const Given &given, Invocation &invocati
             return QStringLiteral("--token-file needs a file");
         invocation.serve.tokenFile = *tokenFile;
     }
+    if (const auto scpi = given.option("--scpi")) {
+        invocation.serve.scpi = httpAddress(*scpi);
+        if (!invocation.serve.scpi)
+            return QStringLiteral("--scpi needs [ADDRESS:]PORT, such as 5025 or "
+                                  "0.0.0.0:5025, not '%1'")
+                .arg(*scpi);
+    }
+    invocation.serve.announce = !given.option("--no-announce");
+    if (!invocation.serve.announce && !invocation.serve.scpi)
+        return QStringLiteral("--no-announce needs --scpi");
     return std::nullopt;
 }
 

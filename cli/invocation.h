@@ -12,7 +12,7 @@
 #include <optional>
 #include <vector>
 
-// Where --metrics or --http serves: 127.0.0.1 unless an address is given.
+// Where --metrics, --http or --scpi serves: 127.0.0.1 unless an address is given.
 struct HttpAddress
 {
     QString host = QStringLiteral("127.0.0.1");
@@ -39,7 +39,9 @@ struct WatchOptions
 struct ServeOptions
 {
     HttpAddress http{QStringLiteral("127.0.0.1"), 8080};
-    QString tokenFile; // its first line is the key token; empty for a random one
+    QString tokenFile;               // its first line is the key token; empty for a random one
+    std::optional<HttpAddress> scpi; // SCPI on raw TCP, when asked for
+    bool announce = true;            // the SCPI server through Avahi
 };
 
 // What one run of the tool is asked to do, checked in full before anything

@@ -4,15 +4,20 @@
 #include "cli/invocation.h"
 #include "cli/linkrun.h"
 #include "cli/portopening.h"
+#include "scpiserve/announcer.h"
+#include "scpiserve/scpiserver.h"
+#include "scpiserve/supplyinstrument.h"
 #include "serve/liveserver.h"
 
 #include <QFile>
 #include <QLoggingCategory>
 #include <QRandomGenerator>
+#include <QSysInfo>
 #include <QUrl>
 
 #include <array>
 #include <cstdio>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -42,6 +47,21 @@ std::optional<QByteArray> keyToken(const QString &file)
     return token;
 }
 
+// The SCPI face, when asked for: an instrument of its own on the line,
+// shared by every connection so that their settings are done one after the
+// other, with the page's token.
+struct ScpiFace
+{
+    ScpiFace(SupplyLink &link, korvale::scpi::SessionConfig config)
+        : instrument(link), server(instrument, link, std::move(config))
+    {
+    }
+    SupplyInstrument instrument;
+    ScpiServer server;
+    std::unique_ptr<Announcer> announcer;
+    quint16 port = 0;
+};
+
 } // namespace
 
 int serve(Invocation invocation)
@@ -68,10 +88,36 @@ int serve(Invocation invocation)
         return 1;
     }
 
+    std::unique_ptr<ScpiFace> scpi;
+    if (const auto &scpiAddress = invocation.serve.scpi) {
+        korvale::scpi::SessionConfig config;
+        config.identity = "Korvale,KPS-4005 DC supply 40V 5A,0," KORVALE_VERSION;
+        config.token = token->toStdString();
+        scpi = std::make_unique<ScpiFace>(link, std::move(config));
+        scpi->port = scpi->server.listen(QHostAddress(scpiAddress->host), scpiAddress->port, &why);
+        if (scpi->port == 0) {
+            tell(why);
+            return 1;
+        }
+        if (invocation.serve.announce)
+            scpi->announcer =
+                std::make_unique<Announcer>(QStringLiteral("Korvale KPS-4005 on %1:%2")
+                                                .arg(QSysInfo::machineHostName())
+                                                .arg(scpi->port),
+                                            QHostAddress(scpiAddress->host), scpi->port, &tell);
+    }
+
     std::printf("panel on http://%s:%u/?token=%s\n", qPrintable(address.urlHost()), unsigned(port),
                 QUrl::toPercentEncoding(QString::fromUtf8(*token)).constData());
+    // The VISA resource a user pastes into pyvisa; an IPv6 address in
+    // brackets, so that its colons cannot be taken for the separators.
+    if (scpi)
+        std::printf("scpi on TCPIP::%s::%u::SOCKET\n", qPrintable(invocation.serve.scpi->urlHost()),
+                    unsigned(scpi->port));
     std::fflush(stdout);
     const int status = run.exec();
+    // Settings under way send nothing more; keys already taken still drain.
+    scpi.reset();
     // A page was told its key was sent: it must not be cut off the line by
     // the close. A full queue takes 4.3 s at 1200 baud.
     if (!link.drainAndClose(6000)) {

@@ -111,6 +111,8 @@ void TestCli::wireBytes_data()
     refused("bad format", {"watch", "--format", "xml"}, "csv");
     refused("bad metrics", {"watch", "--metrics", "localhost:80"}, "[ADDRESS:]PORT");
     refused("metrics port 65536", {"watch", "--metrics", "65536"}, "[ADDRESS:]PORT");
+    refused("bad scpi", {"serve", "--scpi", "5025x"}, "--scpi needs [ADDRESS:]PORT");
+    refused("announce without scpi", {"serve", "--no-announce"}, "needs --scpi");
     refused("unknown command", {"ramp"}, "unknown command");
     QTest::newRow("no device") << QStringList{"--device", "/nonexistent/tty", "press", "U"} << 1
                                << "no such device" << QByteArray();
