@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 using korvale::CommandFrame;
 using korvale::scpi::Job;
@@ -66,10 +67,10 @@ int SupplyInstrument::framePeriodMs() const
 {
     if (m_intervalCount == 0)
         return kDefaultFramePeriodMs;
-    std::array<qint64, 5> sorted = m_intervals;
-    const auto n = std::size_t(std::min(m_intervalCount, int(sorted.size())));
-    std::sort(sorted.begin(), sorted.begin() + std::ptrdiff_t(n));
-    return int(sorted[n / 2]);
+    const auto n = std::min(std::ptrdiff_t(m_intervalCount), std::ptrdiff_t(m_intervals.size()));
+    std::vector<qint64> seen(m_intervals.begin(), m_intervals.begin() + n);
+    std::nth_element(seen.begin(), seen.begin() + n / 2, seen.end());
+    return int(seen[std::size_t(n / 2)]);
 }
 
 SupplyInstrument::JobId SupplyInstrument::start(const Job &job, Done done)
