@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The page against a supply the test plays itself: the shared table of
 // status frames shows the same texts and indicators as the window, the
-// constant-mode label blinks, the link is lost and comes back, and a bad
-// number entry says why and sends nothing.
+// constant-mode label blinks, the link is lost and comes back, a bad
+// number entry says why and sends nothing, and the panel fits the window.
+// The page's clock is the test's: a note fades only when the test says.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { launchBrowser, panelState, startServe, startSupply, statusFrames, until, kPatience } from './harness.mjs';
@@ -18,6 +19,7 @@ before(async () => {
     page = await browser.newPage();
     page.on('console', (message) => message.type() === 'error' && pageErrors.push(message.text()));
     page.on('pageerror', (error) => pageErrors.push(error.message));
+    await page.clock.install();
     await page.goto(serve.url);
     await until(() => supply.connected(), 'serve to connect to the supply');
 });
@@ -54,8 +56,11 @@ test('controls carry the window\'s ids, names, order, colours and geometry at an
     const headers = (await fetch(serve.base + '/')).headers;
     assert.match(headers.get('content-security-policy'), /frame-ancestors 'none'/);
     assert.deepEqual(pageErrors, []);
-    assert.equal(await page.getAttribute('#Label1', 'aria-description'), 'Volts display');
-    assert.equal(await page.getAttribute('#Label6', 'aria-description'), 'Watts limit display');
+    // A mistyped address gets a page that says so and leads to the panel.
+    const missing = await fetch(serve.base + '/index.html');
+    assert.equal(missing.status, 404);
+    assert.match(missing.headers.get('content-type'), /^text\/html/);
+    assert.match(await missing.text(), /<a href="\/">/);
     // Only the direction marks start hidden, and hidden means not shown.
     const html = await (await fetch(serve.base + '/')).text();
     assert.deepEqual([...html.matchAll(/id="(\w+)"[^>]* hidden>/g)].map((m) => m[1]), ['Image4', 'Image5']);
@@ -88,6 +93,61 @@ test('controls carry the window\'s ids, names, order, colours and geometry at an
             }
         }
     }
+
+    // What a screen reader gets: each display a meter with the window's
+    // name for it, its value, and its digits with the unit.
+    supply.play(statusFrames[0].frame);
+    await until(async () => JSON.stringify((await panelState(page)).texts) ===
+        JSON.stringify(statusFrames[0].texts), 'the first frame');
+    const cdp = await page.context().newCDPSession(page);
+    const tree = (await cdp.send('Accessibility.getFullAXTree')).nodes.filter((n) => !n.ignored);
+    const displays = ['Volts', 'Amperes', 'Watts', 'Volts limit', 'Amperes limit', 'Watts limit'];
+    assert.deepEqual(tree.filter((n) => n.role.value === 'meter').map((n) => n.name.value),
+        displays.map((name) => name + ' display'));
+    const { texts } = await panelState(page);
+    // Chromium keeps the values in single precision.
+    assert.deepEqual(tree.filter((n) => n.role.value === 'meter').map((n) => n.value.value),
+        texts.map((text) => Math.fround(Number(text))));
+    assert.deepEqual(await page.$$eval('[role=meter]', (all) => all.map((e) => e.getAttribute('aria-valuetext'))),
+        texts.map((text, i) => text + ' ' + ['V', 'A', 'W'][i % 3]));
+    for (const [role, name] of named.filter(([role]) => role === 'button'))
+        assert.ok(tree.some((n) => n.role.value === role && n.name.value === name), name);
+});
+
+// A laptop, the same at 200 % zoom (half the CSS pixels, each twice as
+// large), and a phone held upright; the note below the panel as long as
+// they come, two lines at 200 %.
+const windows = [
+    { width: 1366, height: 657, scale: 1, key: '', note: 'Read-only' },
+    { width: 683, height: 328, scale: 2, key: 'stale', note: 'This address\'s key is no longer valid' },
+    { width: 390, height: 844, scale: 1, key: 'stale', note: 'This address\'s key is no longer valid' },
+];
+
+test('the panel and the note below it fit the window; zoom enlarges the panel', { timeout: kPatience }, async () => {
+    const onScreen = [];
+    for (const { width, height, scale, key, note } of windows) {
+        const context = await browser.newContext({ viewport: { width, height }, deviceScaleFactor: scale });
+        if (key)
+            await context.addCookies([{ name: 'korvale-key-' + new URL(serve.base).port, value: key, url: serve.base }]);
+        const viewer = await context.newPage();
+        await viewer.goto(serve.base + '/');
+        await until(async () => (await panelState(viewer)).status.startsWith(note), note);
+        const panel = await viewer.locator('#panel').boundingBox();
+        const line = await viewer.locator('#status').boundingBox();
+        const where = `${width}x${height} at ${scale}: panel ${JSON.stringify(panel)}, note ${JSON.stringify(line)}`;
+        for (const box of [panel, line])
+            assert.ok(box.x >= 0 && box.y >= 0 && box.x + box.width <= width + 0.5 && box.y + box.height <= height + 0.5, where);
+        assert.ok(panel.y + panel.height <= line.y + 0.5, where);
+        // The panel grows until the window's width, the height the note
+        // leaves, or its largest size stops it.
+        const bound = [panel.width - width, line.y + line.height - height, panel.width - 66 * 16];
+        assert.ok(bound.some((gap) => Math.abs(gap) < 1), where);
+        onScreen.push(panel.width * scale);
+        await context.close();
+    }
+    assert.ok(onScreen[1] > onScreen[0], `zoomed in ${onScreen}`);
+    // Upright, the panel takes the whole width.
+    assert.ok(Math.abs(onScreen[2] - 390) < 1, `upright ${onScreen}`);
 });
 
 const withoutLabel = (labels, n) => labels.filter((label) => label !== n);
@@ -114,7 +174,16 @@ test('each status frame shows the window\'s texts and indicators, and its label 
     }
 });
 
-test('a silent supply blinks the lost-link picture; frames bring the steady one back', { timeout: kPatience }, async () => {
+// Each text `selector` shows from now on, kept in the page.
+const record = (selector) => page.evaluate((selector) => {
+    const element = document.querySelector(selector);
+    window.shown = [];
+    new MutationObserver(() => window.shown.push(element.textContent))
+        .observe(element, { childList: true, characterData: true, subtree: true });
+}, selector);
+
+test('a silent supply blinks the lost-link picture, said once; frames bring the steady one back', { timeout: kPatience }, async () => {
+    await record('#linkstate');
     supply.silence();
     await until(async () => !(await panelState(page)).image2, 'the link to count as lost');
     for (const shown of [true, false, true])
@@ -124,14 +193,19 @@ test('a silent supply blinks the lost-link picture; frames bring the steady one 
         const state = await panelState(page);
         return state.image2 && !state.image3;
     }, 'the link to come back');
+    assert.deepEqual(await page.evaluate(() => window.shown), ['Link lost', 'Link alive']);
 });
 
-test('a bad entry says why, shows the mark and sends nothing; a good one sends its frame', { timeout: kPatience }, async () => {
+test('a bad entry says why for a while, shows the mark and sends nothing; a good one sends its frame', { timeout: kPatience }, async () => {
     const sentBefore = supply.received.length;
+    const refused = async () => (await panelState(page)).status.includes("'abc' is not a number from 0 to 255");
     await page.fill('#Text1', 'abc');
     await page.click('#Command12');
-    await until(async () => (await panelState(page)).status.includes("'abc' is not a number from 0 to 255"),
-        'the refusal to show');
+    await until(refused, 'the refusal to show');
+    await page.clock.runFor(10000);
+    await until(async () => (await panelState(page)).status === '', 'the refusal to fade');
+    await page.click('#Command12');
+    await until(refused, 'the refusal to show again');
     assert.equal(await page.locator('#Image4').isVisible(), true);
     assert.equal(await page.locator('#Image5').isVisible(), false);
     await page.fill('#Text1', '7');
@@ -141,5 +215,17 @@ test('a bad entry says why, shows the mark and sends nothing; a good one sends i
     // The mark comes from the server, as the panel's state.
     await until(async () => !(await page.locator('#Image4').isVisible()) &&
         await page.locator('#Image5').isVisible(), 'the down mark');
+    await until(async () => (await panelState(page)).status === '', 'the refusal to clear');
+});
+
+test('a key refused for want of the line is forgotten when the line is back', { timeout: kPatience }, async () => {
+    await supply.unplug();
+    await until(async () => / (was lost|could not be opened): /.test((await panelState(page)).status),
+        'the line to be lost');
+    await page.click('#Command1');
+    await until(async () => (await panelState(page)).status === 'The line is not open.', 'the refusal');
+    await supply.plug();
+    await until(() => supply.connected(), 'serve to open the line again');
+    supply.play(statusFrames[0].frame);
     await until(async () => (await panelState(page)).status === '', 'the refusal to clear');
 });
