@@ -104,13 +104,10 @@ export async function startSupply() {
         timer = setInterval(() => supply.send(hex), 200);
     };
     supply.silence = () => clearInterval(timer);
-    // The cable pulled: serve loses the device and cannot open it again
-    // until it is plugged back in.
+    // The cable pulled: serve cannot open the device until it is back.
     supply.unplug = () => new Promise((resolve) => {
-        clearInterval(timer);
-        server.close(() => resolve());
-        for (const socket of supply.sockets)
-            socket.destroy();
+        server.close(resolve);
+        supply.sockets.forEach((socket) => socket.destroy());
     });
     supply.plug = () => new Promise((resolve) => server.listen(port, '127.0.0.1', resolve));
     supply.close = () => new Promise((resolve) => {
