@@ -103,7 +103,7 @@ test('pages without the key send nothing: none, a wrong one, another port\'s giv
     // cookie that holds the key.
     const other = createServer((request, response) => response.writeHead(200, { 'Content-Type': 'text/html' })
         .end(`<script>const ws = new WebSocket('${serve.base.replace('http', 'ws')}/live');
-            ws.onmessage = () => ws.send('1 Command2'); ws.onclose = () => { window.ended = true; };</script>`));
+            ws.onmessage = () => ws.send('1 Command2'); ws.onclose = () => { window.ended = true; };</script>`)).unref();
     await new Promise((resolve) => other.listen(0, '127.0.0.1', resolve));
     const foreign = await context.newPage();
     await foreign.goto(`http://127.0.0.1:${other.address().port}/`);
