@@ -118,6 +118,8 @@ test('the panel and the note below it fit the window; zoom enlarges the panel', 
         const viewer = await context.newPage();
         await viewer.goto(serve.base + '/');
         await until(async () => (await panelState(viewer)).status.includes('no longer valid'), 'the note');
+        // A frame drawn since: the page has measured the note.
+        await viewer.evaluate(() => new Promise((drawn) => requestAnimationFrame(() => requestAnimationFrame(drawn))));
         const [panel, note] = await Promise.all(['#panel', '#status'].map((id) => viewer.locator(id).boundingBox()));
         const where = `${width}x${height}: ${JSON.stringify([panel, note])}`;
         assert.ok(panel.x >= 0 && panel.y >= 0 && panel.x + panel.width <= width + 0.5 && panel.y + panel.height <=
