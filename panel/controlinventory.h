@@ -73,6 +73,8 @@ struct ControlSpec
     const char *accessibleName; // for controls without a caption
     // What a display means, for screen readers: its caption is only digits.
     const char *accessibleDescription = nullptr;
+    // The unit of a display's reading ("V"), said after its digits.
+    const char *unit = nullptr;
 };
 
 // Front to back: Image1 is last and lies behind everything.

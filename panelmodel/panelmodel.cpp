@@ -68,6 +68,18 @@ korvale::KeyPress PanelModel::press(int command, const QString &text)
     return press;
 }
 
+QString PanelModel::readOnly()
+{
+    return QStringLiteral("Read-only: open the address the server printed, with its key, to "
+                          "press keys.");
+}
+
+QString PanelModel::keyNoLongerValid()
+{
+    return QStringLiteral("This address's key is no longer valid: the server was restarted; "
+                          "open the address it printed.");
+}
+
 void PanelModel::stop()
 {
     Timer1.stop();

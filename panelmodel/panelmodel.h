@@ -38,6 +38,11 @@ public:
     // returns its frame, or why there is none. Sending is the caller's.
     korvale::KeyPress press(int command, const QString &text);
 
+    // What a face that only watches tells its user: opened without the key,
+    // or with a key the server no longer takes (a new one at each start).
+    static QString readOnly();
+    static QString keyNoLongerValid();
+
     // Stops both ticks: nothing changes after this but by a frame.
     void stop();
 

@@ -71,23 +71,40 @@ protected:
     }
 };
 
-// Every path no route takes is the page's, or nothing.
-void serveAsset(const QHttpServerRequest &request, QHttpServerResponder &&responder)
+QByteArray tokenIn(const QUrl &url)
 {
-    if (isUpgrade(request) && request.url().path() == QLatin1String("/live"))
-        return responder.write(QHttpServerResponder::StatusCode::Forbidden);
-    const auto asset = request.method() == QHttpServerRequest::Method::Get
-                           ? pageAsset(request.url().path())
-                           : std::nullopt;
-    if (!asset)
-        return responder.write(QHttpServerResponder::StatusCode::NotFound);
+    return QUrlQuery(url).queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded).toUtf8();
+}
+
+// The value of the cookie `name` in a Cookie header, percent-decoded; empty
+// when there is none.
+QByteArray cookie(const QByteArray &header, const QByteArray &name)
+{
+    for (const QByteArray &pair : header.split(';')) {
+        const QByteArray trimmed = pair.trimmed();
+        if (trimmed.startsWith(name + '='))
+            return QByteArray::fromPercentEncoding(trimmed.mid(name.size() + 1));
+    }
+    return {};
+}
+
+void writeAsset(QHttpServerResponder &responder, const PageAsset &asset,
+                QHttpServerResponder::StatusCode status, const QByteArray &setCookie = {})
+{
+    responder.writeStatusLine(status);
+    responder.writeHeader("Content-Type", asset.mimeType);
+    responder.writeHeader("X-Content-Type-Options", "nosniff");
     // The page loads nothing from elsewhere and may not be framed by another
     // site, which could lure a click onto a key.
-    responder.write(asset->body, {{"Content-Type", asset->mimeType},
-                                  {"X-Content-Type-Options", "nosniff"},
-                                  {"Content-Security-Policy",
-                                   "default-src 'self'; style-src 'self' 'unsafe-inline'; "
-                                   "frame-ancestors 'none'"}});
+    responder.writeHeader("Content-Security-Policy",
+                          "default-src 'self'; style-src 'self' 'unsafe-inline'; "
+                          "frame-ancestors 'none'");
+    // The address the page was opened at may hold the key.
+    responder.writeHeader("Referrer-Policy", "no-referrer");
+    if (!setCookie.isEmpty())
+        responder.writeHeader("Set-Cookie", setCookie);
+    responder.writeHeader("Content-Length", QByteArray::number(asset.body.size()));
+    responder.writeBody(asset.body);
 }
 
 // {"type":"panel","texts":[...],"hidden":[...],"line":"..."}: the page
@@ -119,6 +136,8 @@ struct LiveServer::Client
 {
     QWebSocket *socket = nullptr;
     bool control = false;
+    // Why it may not press keys, when it may not.
+    QString why;
     // The key bucket: whole keys left, refilled by the time since `filled`.
     int keys = kKeyBurst;
     QElapsedTimer filled;
@@ -141,7 +160,10 @@ LiveServer::LiveServer(SupplyLink &link, PanelModel &panel, const QByteArray &to
                        QObject *parent)
     : QObject(parent), m_link(link), m_panel(panel), m_token(token), m_message(panelMessage(panel))
 {
-    m_http.setMissingHandler(&serveAsset);
+    m_http.setMissingHandler(
+        [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+            serveAsset(request, responder);
+        });
     // Answers nothing: the handshake goes on to the WebSocket server.
     m_http.route<LiveRule>(QStringLiteral("/live"), QHttpServerRequest::Method::Get,
                            [](const QHttpServerRequest &, QHttpServerResponder &&) {});
@@ -171,13 +193,38 @@ LiveServer::~LiveServer()
 
 quint16 LiveServer::listen(const QHostAddress &address, quint16 port, QString *why)
 {
-    if (const quint16 chosen = m_http.listen(address, port))
+    if (const quint16 chosen = m_http.listen(address, port)) {
+        // Browsers send a host's cookies to all its ports: each server keeps
+        // its own.
+        m_cookieName = "korvale-key-" + QByteArray::number(chosen);
         return chosen;
+    }
     *why = QStringLiteral("cannot serve on %1 port %2 (in use, or not an address of this "
                           "computer)")
                .arg(address.toString())
                .arg(port);
     return 0;
+}
+
+// Every path no route takes is the page's, or nothing. The page opened with
+// the key in its address keeps it for the browser's session in a cookie that
+// no script can read and no other site's page sends; the page then takes it
+// out of its address.
+void LiveServer::serveAsset(const QHttpServerRequest &request, QHttpServerResponder &responder)
+{
+    if (isUpgrade(request) && request.url().path() == QLatin1String("/live"))
+        return responder.write(QHttpServerResponder::StatusCode::Forbidden);
+    const auto asset = request.method() == QHttpServerRequest::Method::Get
+                           ? pageAsset(request.url().path())
+                           : std::nullopt;
+    if (!asset)
+        return writeAsset(responder, notFoundPage(), QHttpServerResponder::StatusCode::NotFound);
+    QByteArray setCookie;
+    const QByteArray given = tokenIn(request.url());
+    if (request.url().path() == QLatin1String("/") && sameToken(given, m_token))
+        setCookie = m_cookieName + '=' + QUrl::toPercentEncoding(QString::fromUtf8(given)) +
+                    "; Path=/; HttpOnly; SameSite=Strict";
+    writeAsset(responder, *asset, QHttpServerResponder::StatusCode::Ok, setCookie);
 }
 
 void LiveServer::accept()
@@ -206,9 +253,13 @@ void LiveServer::admit(QWebSocket *socket)
 
     auto client = std::make_unique<Client>();
     client->socket = socket;
-    client->control = sameToken(
-        QUrlQuery(url).queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded).toUtf8(),
-        m_token);
+    // A program names the key in the address; a page has it in its cookie.
+    QByteArray given = tokenIn(url);
+    if (given.isEmpty())
+        given = cookie(socket->request().rawHeader("Cookie"), m_cookieName);
+    client->control = sameToken(given, m_token);
+    if (!client->control)
+        client->why = given.isEmpty() ? PanelModel::readOnly() : PanelModel::keyNoLongerValid();
     client->filled.start();
     Client &admitted = *client;
     m_clients.push_back(std::move(client));
@@ -219,9 +270,11 @@ void LiveServer::admit(QWebSocket *socket)
         socket->close(QWebSocketProtocol::CloseCodeDatatypeNotSupported,
                       QStringLiteral("text messages only"));
     });
-    send(admitted, QJsonDocument(QJsonObject{{QStringLiteral("type"), QStringLiteral("hello")},
-                                             {QStringLiteral("control"), admitted.control}})
-                       .toJson(QJsonDocument::Compact));
+    QJsonObject hello{{QStringLiteral("type"), QStringLiteral("hello")},
+                      {QStringLiteral("control"), admitted.control}};
+    if (!admitted.control)
+        hello.insert(QStringLiteral("why"), admitted.why);
+    send(admitted, QJsonDocument(hello).toJson(QJsonDocument::Compact));
     send(admitted, m_message);
 }
 
@@ -234,9 +287,7 @@ void LiveServer::onText(Client &client, const QString &text)
         return reply(client, parsed.id, false, QString::fromStdString(parsed.why));
     const korvale::LiveRequest &request = *parsed.request;
     if (!client.control)
-        return reply(client, request.id, false,
-                     QStringLiteral("This page was opened without the key token: it only "
-                                    "watches."));
+        return reply(client, request.id, false, client.why);
 
     // The mark the press leaves reaches every page as the panel's state,
     // before this reply.

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QHttpServer>
+#include <QHttpServerResponder>
 #include <QObject>
 
 #include <memory>
@@ -23,7 +24,9 @@ class LiveServer : public QObject
 {
     Q_OBJECT
 public:
-    // `token` lets a page press keys; without it a page only watches.
+    // `token` lets a page press keys; without it a page only watches. A
+    // program gives it in the live channel's address (`/live?token=`), a
+    // browser in the cookie it got with the page opened at `/?token=`.
     LiveServer(SupplyLink &link, PanelModel &panel, const QByteArray &token,
                QObject *parent = nullptr);
     ~LiveServer() override;
@@ -44,6 +47,7 @@ public:
 private:
     struct Client;
 
+    void serveAsset(const QHttpServerRequest &request, QHttpServerResponder &responder);
     void accept();
     void admit(QWebSocket *socket);
     void onText(Client &client, const QString &text);
@@ -56,6 +60,8 @@ private:
     SupplyLink &m_link;
     PanelModel &m_panel;
     QByteArray m_token;
+    // The cookie that keeps the key for a page: named by the port.
+    QByteArray m_cookieName = "korvale-key";
     // The last "panel" message, which a page gets when it opens.
     QByteArray m_message;
     std::vector<std::unique_ptr<Client>> m_clients;

@@ -29,3 +29,12 @@ std::optional<PageAsset> pageAsset(const QString &path)
         return resource(path, "image/svg+xml");
     return std::nullopt;
 }
+
+PageAsset notFoundPage()
+{
+    return PageAsset{QByteArrayLiteral("<!DOCTYPE html>\n<html lang=\"en\"><head><meta "
+                                       "charset=\"utf-8\"><title>Not found</title></head>\n"
+                                       "<body><p>There is nothing at this address. The front "
+                                       "panel is at <a href=\"/\">/</a>.</p></body></html>\n"),
+                     "text/html; charset=utf-8"};
+}

@@ -16,3 +16,7 @@ struct PageAsset
 // The page at "/" and every file it loads, by URL path ("/", "/panel.js",
 // "/art/frontpanel.svg", ...); nothing for a path the page does not use.
 std::optional<PageAsset> pageAsset(const QString &path);
+
+// What a path the page does not use gets: a short page saying so, with a
+// link to the panel, which a browser shows rather than saves.
+PageAsset notFoundPage();

@@ -47,6 +47,23 @@ QString placement(const ControlSpec &entry)
     return style;
 }
 
+// A display is a meter named as the window describes it, read as its digits
+// and unit ("Volts display, 10.00 V"); its range is what its digits can show.
+// The page keeps the value as the readings change.
+QString displayAria(const ControlSpec &entry)
+{
+    const QString digits = QString::fromLatin1(entry.caption);
+    QString most = digits;
+    for (QChar &c : most) {
+        if (c.isDigit())
+            c = u'9';
+    }
+    return u" role=\"meter\" aria-label=\""_s + attributeText(entry.accessibleDescription) +
+           u"\" aria-valuemin=\"0\" aria-valuemax=\""_s + most + u"\" aria-valuenow=\""_s +
+           QString::number(digits.toDouble()) + u"\" aria-valuetext=\""_s + digits + u' ' +
+           attributeText(entry.unit) + u"\" data-unit=\""_s + attributeText(entry.unit) + u'"';
+}
+
 // "/art/x.svg" from the window's resource path ":/art/x.svg".
 QString artUrl(const char *art)
 {
@@ -60,7 +77,9 @@ QString controlHtml(const ControlSpec &entry)
     QString aria;
     if (entry.accessibleName)
         aria += u" aria-label=\""_s + attributeText(entry.accessibleName) + u'"';
-    if (entry.accessibleDescription)
+    if (entry.unit)
+        aria += displayAria(entry);
+    else if (entry.accessibleDescription)
         aria += u" aria-description=\""_s + attributeText(entry.accessibleDescription) + u'"';
     // Only the direction marks start hidden, as in the window.
     const QString hidden =
@@ -111,17 +130,18 @@ QByteArray panelHtml()
                             rgb(PanelColour::TextBoxBackground) + u";--aspect:"_s +
                             QString::number(kClientWidth) + u'/' + QString::number(kClientHeight) +
                             u'}';
-    const QString page =
-        u"<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-        u"<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
-        u"<title>Korvale front panel</title>"
-        u"<link rel=\"icon\" href=\"/art/korvale-panel.svg\">"
-        u"<link rel=\"stylesheet\" href=\"/panel.css\"><style>"_s +
-        colours +
-        u"</style></head>\n<body><main>"
-        u"<div id=\"panel\" role=\"group\" aria-label=\"Korvale front panel\">"_s +
-        controls +
-        u"\n</div><p id=\"status\" role=\"status\" aria-live=\"polite\"></p></main>"
-        u"<script src=\"/panel.js\"></script></body></html>\n"_s;
+    const QString page = u"<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+                         u"<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
+                         u"<title>Korvale front panel</title>"
+                         u"<link rel=\"icon\" href=\"/art/korvale-panel.svg\">"
+                         u"<link rel=\"stylesheet\" href=\"/panel.css\"><style>"_s +
+                         colours +
+                         u"</style></head>\n<body><main>"
+                         u"<div id=\"panel\" role=\"group\" aria-label=\"Korvale front panel\">"_s +
+                         controls +
+                         u"\n</div><p id=\"status\" role=\"status\" aria-live=\"polite\"></p>"
+                         // The link pictures' change, said once rather than at every blink.
+                         u"<p id=\"linkstate\" class=\"unseen\" role=\"status\"></p></main>"
+                         u"<script src=\"/panel.js\"></script></body></html>\n"_s;
     return page.toUtf8();
 }

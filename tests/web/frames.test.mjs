@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The page against a supply the test plays itself: the shared table of
 // status frames shows the same texts and indicators as the window, the
-// constant-mode label blinks, the link is lost and comes back, and a bad
-// number entry says why and sends nothing.
+// constant-mode label blinks, the link is lost and comes back, a bad
+// number entry says why and sends nothing, and the panel fits the window.
+// The page's clock is the test's: a note fades only when the test says.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { launchBrowser, panelState, startServe, startSupply, statusFrames, until, kPatience } from './harness.mjs';
@@ -18,6 +19,8 @@ before(async () => {
     page = await browser.newPage();
     page.on('console', (message) => message.type() === 'error' && pageErrors.push(message.text()));
     page.on('pageerror', (error) => pageErrors.push(error.message));
+    await page.clock.install();
+    await page.clock.pauseAt(Date.now() + 1000);
     await page.goto(serve.url);
     await until(() => supply.connected(), 'serve to connect to the supply');
 });
@@ -54,8 +57,10 @@ test('controls carry the window\'s ids, names, order, colours and geometry at an
     const headers = (await fetch(serve.base + '/')).headers;
     assert.match(headers.get('content-security-policy'), /frame-ancestors 'none'/);
     assert.deepEqual(pageErrors, []);
-    assert.equal(await page.getAttribute('#Label1', 'aria-description'), 'Volts display');
-    assert.equal(await page.getAttribute('#Label6', 'aria-description'), 'Watts limit display');
+    // A mistyped address gets a page that says so and leads to the panel.
+    const missing = await fetch(serve.base + '/index.html');
+    assert.deepEqual([missing.status, missing.headers.get('content-type'), /<a href="\/">/.test(await missing.text())],
+        [404, 'text/html; charset=utf-8', true]);
     // Only the direction marks start hidden, and hidden means not shown.
     const html = await (await fetch(serve.base + '/')).text();
     assert.deepEqual([...html.matchAll(/id="(\w+)"[^>]* hidden>/g)].map((m) => m[1]), ['Image4', 'Image5']);
@@ -88,6 +93,44 @@ test('controls carry the window\'s ids, names, order, colours and geometry at an
             }
         }
     }
+
+    // What a screen reader gets: each display a meter with the window's
+    // name for it, its value, and its digits with the unit.
+    const { frame, texts } = statusFrames[0];
+    supply.play(frame);
+    await until(async () => JSON.stringify((await panelState(page)).texts) === JSON.stringify(texts), 'a frame');
+    const cdp = await page.context().newCDPSession(page);
+    const tree = (await cdp.send('Accessibility.getFullAXTree')).nodes.filter((n) => !n.ignored);
+    assert.deepEqual(tree.filter((n) => n.role.value === 'meter').map((n) => [n.name.value, n.value.value]),
+        ['Volts', 'Amperes', 'Watts', 'Volts limit', 'Amperes limit', 'Watts limit']
+            .map((name, i) => [name + ' display', Math.fround(texts[i])]));
+    assert.deepEqual(await page.$$eval('[role=meter]', (all) => all.map((e) => e.getAttribute('aria-valuetext'))),
+        texts.map((text, i) => text + ' ' + 'VAW'[i % 3]));
+});
+
+test('the panel and the note below it fit the window; zoom enlarges the panel', { timeout: kPatience }, async () => {
+    // A laptop, the same at 200 % zoom, a phone upright, and a smaller
+    // laptop at 200 %, where a stale key's note takes two lines.
+    const widths = [];
+    for (const [width, height, scale] of [[1366, 657, 1], [683, 328, 2], [390, 844, 1], [640, 300, 2]]) {
+        const context = await browser.newContext({ viewport: { width, height }, deviceScaleFactor: scale });
+        await context.addCookies([{ name: 'korvale-key-' + new URL(serve.base).port, value: 'stale', url: serve.base }]);
+        const viewer = await context.newPage();
+        await viewer.goto(serve.base + '/');
+        await until(async () => (await panelState(viewer)).status.includes('no longer valid'), 'the note');
+        // A frame drawn since: the page has measured the note.
+        await viewer.evaluate(() => new Promise((drawn) => requestAnimationFrame(() => requestAnimationFrame(drawn))));
+        const [panel, note] = await Promise.all(['#panel', '#status'].map((id) => viewer.locator(id).boundingBox()));
+        const where = `${width}x${height}: ${JSON.stringify([panel, note])}`;
+        assert.ok(panel.x >= 0 && panel.y >= 0 && panel.x + panel.width <= width + 0.5 && panel.y + panel.height <=
+            note.y + 0.5 && note.x >= 0 && note.x + note.width <= width + 0.5 && note.y + note.height <= height + 0.5, where);
+        // The window's width, the height the note leaves or its largest size stops it.
+        assert.ok([panel.width - width, note.y + note.height - height, panel.width - 66 * 16]
+            .some((gap) => Math.abs(gap) < 1), where);
+        widths.push(panel.width * scale);
+        await context.close();
+    }
+    assert.ok(widths[1] > widths[0] && Math.abs(widths[2] - 390) < 1, `zoomed in, upright: ${widths}`);
 });
 
 const withoutLabel = (labels, n) => labels.filter((label) => label !== n);
@@ -114,7 +157,12 @@ test('each status frame shows the window\'s texts and indicators, and its label 
     }
 });
 
-test('a silent supply blinks the lost-link picture; frames bring the steady one back', { timeout: kPatience }, async () => {
+test('a silent supply blinks the lost-link picture, said once; frames bring the steady one back', { timeout: kPatience }, async () => {
+    await page.evaluate(() => {
+        window.said = [];
+        const said = document.getElementById('linkstate');
+        new MutationObserver(() => window.said.push(said.textContent)).observe(said, { childList: true });
+    });
     supply.silence();
     await until(async () => !(await panelState(page)).image2, 'the link to count as lost');
     for (const shown of [true, false, true])
@@ -124,14 +172,19 @@ test('a silent supply blinks the lost-link picture; frames bring the steady one 
         const state = await panelState(page);
         return state.image2 && !state.image3;
     }, 'the link to come back');
+    assert.deepEqual(await page.evaluate(() => window.said), ['Link lost', 'Link alive']);
 });
 
-test('a bad entry says why, shows the mark and sends nothing; a good one sends its frame', { timeout: kPatience }, async () => {
+test('a bad entry says why for a while, shows the mark and sends nothing; a good one sends its frame', { timeout: kPatience }, async () => {
     const sentBefore = supply.received.length;
+    const refused = async () => (await panelState(page)).status.includes("'abc' is not a number from 0 to 255");
     await page.fill('#Text1', 'abc');
     await page.click('#Command12');
-    await until(async () => (await panelState(page)).status.includes("'abc' is not a number from 0 to 255"),
-        'the refusal to show');
+    await until(refused, 'the refusal to show');
+    await page.clock.runFor(10000);
+    await until(async () => (await panelState(page)).status === '', 'the refusal to fade');
+    await page.click('#Command12');
+    await until(refused, 'the refusal to show again');
     assert.equal(await page.locator('#Image4').isVisible(), true);
     assert.equal(await page.locator('#Image5').isVisible(), false);
     await page.fill('#Text1', '7');
@@ -141,5 +194,14 @@ test('a bad entry says why, shows the mark and sends nothing; a good one sends i
     // The mark comes from the server, as the panel's state.
     await until(async () => !(await page.locator('#Image4').isVisible()) &&
         await page.locator('#Image5').isVisible(), 'the down mark');
+    await until(async () => (await panelState(page)).status === '', 'the refusal to clear');
+});
+
+test('a key refused for want of the line is forgotten when the line is back', { timeout: kPatience }, async () => {
+    await supply.unplug();
+    await until(async () => / (was lost|could not be opened): /.test((await panelState(page)).status), 'the loss');
+    await page.click('#Command1');
+    await until(async () => (await panelState(page)).status === 'The line is not open.', 'the refusal');
+    await supply.plug();
     await until(async () => (await panelState(page)).status === '', 'the refusal to clear');
 });

@@ -89,7 +89,8 @@ export async function startSupply() {
         socket.on('error', () => {});
     });
     await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-    supply.device = `socket://127.0.0.1:${server.address().port}`;
+    const { port } = server.address();
+    supply.device = `socket://127.0.0.1:${port}`;
     supply.connected = () => supply.sockets.size > 0;
     supply.send = (hex) => {
         for (const socket of supply.sockets)
@@ -103,6 +104,12 @@ export async function startSupply() {
         timer = setInterval(() => supply.send(hex), 200);
     };
     supply.silence = () => clearInterval(timer);
+    // The cable pulled: serve cannot open the device until it is back.
+    supply.unplug = () => new Promise((resolve) => {
+        server.close(resolve);
+        supply.sockets.forEach((socket) => socket.destroy());
+    });
+    supply.plug = () => new Promise((resolve) => server.listen(port, '127.0.0.1', resolve));
     supply.close = () => new Promise((resolve) => {
         clearInterval(timer);
         for (const socket of supply.sockets)
