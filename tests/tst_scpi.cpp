@@ -52,14 +52,14 @@ private:
 
 // 12.50 V 1.000 A 12.5 W out, set 12.50 V 1.000 A 100.0 W; "--" silent,
 // "nan" a power that is no number, else the status byte in hex.
-std::optional<StatusReadings> frameOf(const QString &spec)
+std::optional<StatusReadings> frameOf(const QString &shown)
 {
-    if (spec == "--")
+    if (shown == "--")
         return std::nullopt;
     StatusFrame f =
         encodeStatusFrame({1250, 1000, 125, 1250, 1000, 1000,
-                           std::uint8_t(spec == "nan" ? 0x70 : spec.toUInt(nullptr, 16))});
-    if (spec == "nan")
+                           std::uint8_t(shown == "nan" ? 0x70 : shown.toUInt(nullptr, 16))});
+    if (shown == "nan")
         f[6] = 0xAA;
     return decodeStatusBlock(f);
 }
