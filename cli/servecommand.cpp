@@ -47,6 +47,9 @@ std::optional<QByteArray> keyToken(const QString &file)
     return token;
 }
 
+// The supply's model, in *IDN? and in the name it is announced by.
+#define KORVALE_MODEL "KPS-4005"
+
 // The SCPI face, when asked for: an instrument of its own on the line,
 // shared by every connection so that their settings are done one after the
 // other, with the page's token.
@@ -91,7 +94,7 @@ int serve(Invocation invocation)
     std::unique_ptr<ScpiFace> scpi;
     if (const auto &scpiAddress = invocation.serve.scpi) {
         korvale::scpi::SessionConfig config;
-        config.identity = "Korvale,KPS-4005 DC supply 40V 5A,0," KORVALE_VERSION;
+        config.identity = "Korvale," KORVALE_MODEL " DC supply 40V 5A,0," KORVALE_VERSION;
         config.token = token->toStdString();
         scpi = std::make_unique<ScpiFace>(link, std::move(config));
         scpi->port = scpi->server.listen(QHostAddress(scpiAddress->host), scpiAddress->port, &why);
@@ -101,7 +104,7 @@ int serve(Invocation invocation)
         }
         if (invocation.serve.announce)
             scpi->announcer =
-                std::make_unique<Announcer>(QStringLiteral("Korvale KPS-4005 on %1:%2")
+                std::make_unique<Announcer>(QStringLiteral("Korvale " KORVALE_MODEL " on %1:%2")
                                                 .arg(QSysInfo::machineHostName())
                                                 .arg(scpi->port),
                                             QHostAddress(scpiAddress->host), scpi->port, &tell);
