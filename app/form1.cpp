@@ -2,13 +2,13 @@
 #include "app/form1.h"
 
 #include "app/portnotice.h"
+#include "panel/artcache.h"
 #include "panel/frontpanel.h"
 #include "panel/picturebox.h"
 #include "serial/portsettings.h"
 #include "serial/serialchannel.h"
 
 #include <QApplication>
-#include <QIcon>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -19,9 +19,9 @@
 Form1::Form1(QWidget *parent) : QMainWindow(parent)
 {
     setWindowTitle(QStringLiteral("Remote operation interface of Korvale"));
-    // One small bitmap: a vector icon would be rendered at every size the
-    // window system might ask for, before the first frame.
-    setWindowIcon(QIcon(QStringLiteral(":/art/korvale-panel-48.png")));
+    // Baked bitmaps: a vector icon would be rendered at every size the window
+    // system might ask for, before the first frame.
+    setWindowIcon(artIcon(QStringLiteral(":/art/korvale-panel.svg"), 48));
     m_panel = new FrontPanel(this);
     setCentralWidget(m_panel);
     buildMenu();

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "panel/frontpanel.h"
 
+#include "panel/artcache.h"
 #include "panel/controlinventory.h"
 #include "panel/picturebox.h"
 #include "panel/twips.h"
 
-#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -45,7 +45,7 @@ QPushButton *makeButton(const ControlSpec &entry, QWidget *parent)
     setColour(button, QPalette::Button, colourOf(PanelColour::ButtonFace));
     button->setAutoDefault(false);
     if (entry.kind == ControlKind::PictureButton) {
-        button->setIcon(QIcon(QString::fromLatin1(entry.art)));
+        button->setIcon(artIcon(QString::fromLatin1(entry.art), kArrowIconPixels));
         button->setIconSize(QSize(kArrowIconPixels, kArrowIconPixels));
     }
     return button;

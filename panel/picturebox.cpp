@@ -32,5 +32,5 @@ PictureBox::PictureBox(const QString &artResource, QWidget *parent)
 void PictureBox::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.drawPixmap(QPoint(0, 0), renderedArt(m_art, size(), devicePixelRatioF()));
+    painter.drawImage(QPoint(0, 0), renderedArt(m_art, size(), devicePixelRatioF()));
 }
