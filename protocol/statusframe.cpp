@@ -7,43 +7,37 @@
 namespace korvale {
 namespace {
 
-// t: at least four characters, at most five (a 16-bit number), no terminator.
+// t: the digits of a number, at least four of them; a 16-bit number has at
+// most five. Each digit is worked out where the text needs it: nothing is
+// stored and read back, which is most of what decoding would cost.
 struct Digits
 {
-    std::array<char, 5> chars{};
-    std::size_t size = 0;
+    unsigned value = 0;
+    unsigned base = 10; // 16 for packed decimal, whose nibbles are the digits
+    std::size_t size = 4;
 
-    char at(std::size_t i) const { return chars[i]; }
-    char fromEnd(std::size_t i) const { return chars[size - 1 - i]; }
+    char fromEnd(std::size_t k) const
+    {
+        static constexpr char kHex[] = "0123456789ABCDEF";
+        unsigned v = value;
+        for (std::size_t i = 0; i < k; ++i)
+            v /= base;
+        return kHex[v % base];
+    }
+    // Both sizes spelled out, so that each digit's place stays a constant.
+    char at(std::size_t i) const { return size == 5 ? fromEnd(4 - i) : fromEnd(3 - i); }
 };
 
-// Four-character form of the decimal text of n.
 Digits decimalForm(unsigned n)
 {
-    std::array<char, 5> reversed{};
-    std::size_t count = 0;
-    do {
-        reversed[count++] = static_cast<char>('0' + n % 10);
-        n /= 10;
-    } while (n != 0 && count < reversed.size());
-    while (count < 4)
-        reversed[count++] = '0';
-    Digits d;
-    d.size = count;
-    std::reverse_copy(reversed.begin(), reversed.begin() + static_cast<std::ptrdiff_t>(count),
-                      d.chars.begin());
-    return d;
+    return {n, 10, n >= 10000 ? 5u : 4u};
 }
 
 // Packed decimal: the pair's four nibbles as digits, so a valid value needs
 // no arithmetic and a nibble above 9 shows as its hex letter.
 Digits packedForm(std::uint8_t high, std::uint8_t low)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    Digits d;
-    d.size = 4;
-    d.chars = {kHex[high >> 4], kHex[high & 0x0F], kHex[low >> 4], kHex[low & 0x0F], '0'};
-    return d;
+    return {static_cast<unsigned>(high) << 8 | low, 16, 4};
 }
 
 unsigned bigEndian(const std::uint8_t *p)
@@ -147,8 +141,9 @@ std::optional<StatusReadings> decodeStatusBlock(std::span<const std::uint8_t> bl
     const auto start = findSyncPair(block);
     if (!start || *start > kLastFrameStart)
         return std::nullopt;
-    StatusReadings readings;
-    decodeFrame(block.data() + *start, readings);
+    // Decoded where it is returned: the readings are never copied.
+    std::optional<StatusReadings> readings(std::in_place);
+    decodeFrame(block.data() + *start, *readings);
     return readings;
 }
 

@@ -122,8 +122,8 @@ void TestProtocol::readings()
         {"0005 007b 0100 0fa0 04d2 0050 ff",
          "00.05 0.123 010.0 40 1.23 005 | 0.05 0.123 10 40 1.234 5 none"},
         // Five digits are cut by position: the middle ones give way.
-        {"3039 3039 1005 3039 3039 1234 01",
-         "12.45 1.345 100.5 12 1.23 123 | 123.45 12.345 100.5 123.45 12.345 123.4 U-const"},
+        {"3039 3039 1005 2710 3039 1234 01",
+         "12.45 1.345 100.5 10 1.23 123 | 123.45 12.345 100.5 100 12.345 123.4 U-const"},
         {"7fff 7fff 9999 7fff 7fff 9999 00",
          "32.67 3.767 999.9 32 3.27 999 | 327.67 32.767 999.9 327.67 32.767 999.9 U-const"},
         // Out of range: unsigned, hex digits (no number), every text keeps its length.
