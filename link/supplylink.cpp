@@ -167,9 +167,9 @@ void SupplyLink::emitFrames()
 {
     while (const auto next = m_stream.next()) {
         m_state.readings = next->readings;
-        m_state.frameTime = QDateTime::fromMSecsSinceEpoch(next->stamp);
-        m_state.indicators =
-            korvale::indicatorStates(korvale::indicatorUpdate(next->readings.StatusByte));
+        // In UTC: working out the local time costs more than the rest of a
+        // frame's road to the window; a face that shows the time converts it.
+        m_state.frameTime = QDateTime::fromMSecsSinceEpoch(next->stamp, Qt::UTC);
         emit frame(m_state.frameTime, next->readings);
     }
 }

@@ -4,7 +4,6 @@
 #include "protocol/commandframe.h"
 #include "protocol/linkwatchdog.h"
 #include "protocol/statusframe.h"
-#include "protocol/statusindicators.h"
 #include "protocol/statusstream.h"
 #include "serial/serialchannel.h"
 
@@ -26,11 +25,9 @@ struct SupplyState
     // Bytes arrive (the link watchdog's rule), since `linkSince`.
     bool linkAlive = false;
     QDateTime linkSince;
-    // The last status frame accepted, and when its last byte arrived; the
-    // indicators and the blinking mode its status byte shows.
+    // The last status frame accepted, and when its last byte arrived.
     std::optional<korvale::StatusReadings> readings;
     QDateTime frameTime;
-    korvale::IndicatorStates indicators;
 };
 
 // The line to one supply, for the programs that run for long: opens the

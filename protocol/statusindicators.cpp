@@ -27,16 +27,6 @@ int blinkTargetOf(std::uint8_t statusByte)
 
 } // namespace
 
-std::optional<bool> IndicatorUpdate::visibilityOf(int label) const
-{
-    std::optional<bool> visible;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (updates[i].label == label)
-            visible = updates[i].visible;
-    }
-    return visible;
-}
-
 IndicatorUpdate indicatorUpdate(std::uint8_t statusByte)
 {
     IndicatorUpdate result;
@@ -86,17 +76,6 @@ IndicatorStates indicatorStates(std::uint8_t statusByte)
             isSet(StatusBit::Fine),
             target,
             blinkingCaption(target)};
-}
-
-IndicatorStates indicatorStates(const IndicatorUpdate &update)
-{
-    const auto shown = [&update](int label) { return update.visibilityOf(label).value_or(false); };
-    return {shown(IndicatorLabel::Remote),
-            shown(IndicatorLabel::OutputOn),
-            shown(IndicatorLabel::Overtemp),
-            shown(IndicatorLabel::Fine),
-            update.BlinkTarget,
-            blinkingCaption(update.BlinkTarget)};
 }
 
 } // namespace korvale

@@ -4,7 +4,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string_view>
 
 // What a status byte does to the panel's indicator labels, as data, so that
@@ -53,17 +52,15 @@ struct IndicatorUpdate
     std::array<LabelUpdate, 8> updates{};
     std::size_t count = 0;
     int BlinkTarget = 0;
-
-    // The visibility the byte gives LabelN, or nothing when it leaves it alone.
-    std::optional<bool> visibilityOf(int label) const;
 };
 
 IndicatorUpdate indicatorUpdate(std::uint8_t statusByte);
 
-// What the indicators of one update say, by name, for the faces that report
+// What the indicators of a status byte say, by name, for the faces that report
 // them rather than paint them; every decoded frame carries those of its
-// status byte (StatusReadings::indicators). The labels it always sets are
-// read as they are; the limiting mode is the constant mode that blinks.
+// status byte (StatusReadings::indicators). The labels an update always sets
+// show their bits as they are; the limiting mode is the constant mode that
+// blinks.
 struct IndicatorStates
 {
     bool remote = false;
@@ -74,7 +71,6 @@ struct IndicatorStates
     std::string_view blinking = "none"; // its caption
 };
 IndicatorStates indicatorStates(std::uint8_t statusByte);
-IndicatorStates indicatorStates(const IndicatorUpdate &update);
 
 // Caption of the constant-mode label BlinkTarget names, "none" for 0.
 std::string_view blinkingCaption(int BlinkTarget);

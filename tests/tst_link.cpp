@@ -66,13 +66,13 @@ void TestLink::followsTheSupply()
     link.open();
     QVERIFY(state.devicePresent && state.linkAlive);
     QTRY_VERIFY_WITH_TIMEOUT(frames > 0, 5000);
-    QVERIFY(!state.indicators.outputOn);
+    QVERIFY(!state.readings->indicators.outputOn);
 
     // I/O: the output goes on, current-limited, so "I-const" blinks.
     QVERIFY(link.send(io));
-    QTRY_VERIFY_WITH_TIMEOUT(state.indicators.outputOn, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(state.readings->indicators.outputOn, 5000);
     QCOMPARE(state.readings->text(1), std::string_view("10.00"));
-    QCOMPARE(state.indicators.blinking, std::string_view("I-const"));
+    QCOMPARE(state.readings->indicators.blinking, std::string_view("I-const"));
 
     // Faces sending at once share the line's budget: a bounded wait, then
     // refusals with the reason until a turn makes room. Every frame accepted
