@@ -29,8 +29,15 @@ PictureBox::PictureBox(const QString &artResource, QWidget *parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void PictureBox::paintEvent(QPaintEvent *)
+void PictureBox::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
-    painter.drawImage(QPoint(0, 0), renderedArt(m_art, size(), devicePixelRatioF()));
+    const QImage art = renderedArt(m_art, size(), devicePixelRatioF());
+    // Rectangle by rectangle: within one rectangle the picture is copied row
+    // by row, where the region as a whole (the drawing, less the keys in
+    // front of it) would be blended span by span, on threads started for it.
+    for (const QRect &rect : event->region()) {
+        painter.setClipRect(rect);
+        painter.drawImage(QPoint(0, 0), art);
+    }
 }
