@@ -7,6 +7,7 @@
 // pin down exactly.
 #include "app/portchooser.h"
 #include "app/portnotice.h"
+#include "panel/artcache.h"
 #include "panel/picturebox.h"
 #include "wiredform.h"
 
@@ -152,6 +153,19 @@ void TestForm1::startState()
     };
     QCOMPARE(name(panel->image(3)) + '/' + name(panel->text1()) + '/' + name(panel->command(12)),
              "Link lost/Number/Right arrow");
+
+    // The pictures at 100 % and 200 % are baked when the program is built:
+    // read back, each must be its artwork as rendered now.
+    for (const PictureBox *picture : panel->findChildren<PictureBox *>()) {
+        for (const qreal ratio : {1.0, 2.0}) {
+            const QString art = picture->artResource();
+            QVERIFY2(QResource(bakedArtPath(art, picture->size() * ratio)).isValid(),
+                     qPrintable(art));
+            QImage fresh = renderArtImage(art, picture->size() * ratio);
+            fresh.setDevicePixelRatio(ratio);
+            QCOMPARE(renderedArt(art, picture->size(), ratio), fresh);
+        }
+    }
 }
 
 void TestForm1::keysAndArrows()
