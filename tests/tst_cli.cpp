@@ -2,21 +2,11 @@
 // korvale-cli run as a process: what it sends and what it refuses on a line
 // the test reads, and the rows watch prints from the simulated supply. The
 // log over losses and silences is tst_logger's; frames through lumps and lost
-// bytes are the line service's (tst_link) and the window's (tst_alignment).
+// bytes are the line service's, which watch reads through (tst_link).
 #include "ptypair.h"
 #include "simsupply.h"
 
 #include <QtTest>
-
-namespace {
-
-struct Run
-{
-    int status = -1;
-    QString out, err;
-};
-
-} // namespace
 
 class TestCli : public QObject
 {
@@ -27,24 +17,8 @@ private slots:
     void watchRows();
 
 private:
-    Run cli(QStringList arguments, const QString &device = {});
-
     SimSupply m_supply;
 };
-
-// On `device`, the simulated supply without one, unless the arguments name one.
-Run TestCli::cli(QStringList arguments, const QString &device)
-{
-    if (!arguments.join(' ').contains(QRegularExpression("--port|--device")))
-        arguments.prepend("--device=" + (device.isEmpty() ? m_supply.link() : device));
-    QProcess process;
-    process.start(KORVALE_CLI_EXECUTABLE, arguments);
-    if (!process.waitForFinished(30000))
-        process.kill();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
-}
 
 void TestCli::wireBytes_data()
 {
@@ -99,7 +73,10 @@ void TestCli::wireBytes()
     QFETCH(QByteArray, wire);
     PtyPair line;
     QVERIFY(line.isValid());
-    const Run run = cli(arguments, line.slavePath());
+    // On this line, unless the arguments name another.
+    if (!arguments.join(' ').contains(QRegularExpression("--port|--device")))
+        arguments.prepend("--device=" + line.slavePath());
+    const CliRun run = runCli(arguments);
     QCOMPARE(run.status, status);
     QVERIFY2(run.err.contains(said), qPrintable(run.err));
     QCOMPARE(run.out.startsWith("Usage: korvale-cli"), arguments.join(' ').contains("help"));
@@ -115,7 +92,8 @@ void TestCli::watchRows()
     // The simulated supply at its start, in CSV after the header: leading
     // zeros kept, flags as 0 and 1; and --count rows, no more.
     QVERIFY(m_supply.start({"--no-pace", "--period", "100"}));
-    const QStringList rows = cli({"watch", "--count", "2"}).out.split('\n');
+    const QStringList rows =
+        runCli({"--device", m_supply.link(), "watch", "--count", "2"}).out.split('\n');
     QCOMPARE(rows.size(), 4); // the header, two rows, the last line's end
     QVERIFY(rows[0].startsWith("time,V,A,W,"));
     QCOMPARE(rows[2].section(',', 1), "00.00,0.000,000.0,12.00,1.000,100.0,0,off,0,none,0");
