@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStringList>
@@ -8,6 +10,22 @@
 #include <QTest>
 
 #include <csignal>
+
+// A file's bytes, such as the simulator's --command-log; none while it cannot
+// be read.
+inline QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The files a process holds open, counted in /proc.
+inline int openFiles(qint64 pid)
+{
+    return int(QDir(QStringLiteral("/proc/%1/fd").arg(pid))
+                   .entryList(QDir::NoDotAndDotDot | QDir::System)
+                   .size());
+}
 
 #ifdef KORVALE_CLI_EXECUTABLE
 struct CliRun

@@ -7,7 +7,6 @@
 #include "ptypair.h"
 #include "simsupply.h"
 
-#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -97,12 +96,7 @@ public:
         return letters;
     }
     QString err() { return m_err += readAllStandardError(); }
-    int descriptors() const
-    {
-        return int(QDir(QString("/proc/%1/fd").arg(processId()))
-                       .entryList(QDir::AllEntries | QDir::System)
-                       .size());
-    }
+    int descriptors() const { return openFiles(processId()); }
     // SIGTERM, as systemd stops it: the exit status, or -1 for a crash.
     int stop()
     {

@@ -98,12 +98,6 @@ Svg readSvg(const QByteArray &xml)
     return svg;
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace
 
 class TestPlot : public QObject
@@ -153,7 +147,7 @@ void TestPlot::gapsAndOutputOffAreDrawnWhereTheyHappen()
     const CliRun run = runCli({"plot", file.fileName(), "-o", out});
     QCOMPARE(run.status, 0);
     QCOMPARE(run.err, QString());
-    const Svg svg = readSvg(readFile(out));
+    const Svg svg = readSvg(fileBytes(out));
     QCOMPARE(svg.desc, QString("%1 frames").arg(360));
 
     const QList<Mark> panes = svg.stroked(kFrame);
@@ -327,7 +321,7 @@ void TestPlot::badLogsAreToldNotFatal()
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), frames < 0 ? 1 : 2);
     if (frames < 0)
         return;
-    const QByteArray picture = readFile(out);
+    const QByteArray picture = fileBytes(out);
     if (out.endsWith(".png"))
         QVERIFY(picture.startsWith("\x89PNG"));
     else
@@ -350,7 +344,7 @@ void TestPlot::watchIntoPlot()
     QCOMPARE(watch.exitCode(), 0);
     QCOMPARE(plot.status, 0);
     QCOMPARE(plot.err, QString());
-    const Svg svg = readSvg(readFile(out));
+    const Svg svg = readSvg(fileBytes(out));
     QCOMPARE(svg.desc, QString("25 frames"));
     // Two or three silences, by when watch came in: each one a gap in the
     // three panes (and one box in the legend), and a break in the line.

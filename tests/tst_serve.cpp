@@ -5,7 +5,6 @@
 // the log as the line goes and comes back.
 #include "simsupply.h"
 
-#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -90,25 +89,16 @@ private slots:
 private:
     QUrl url(const QString &path, bool token = true) const;
     QStringList commandLog();
-    int openFiles() const
-    {
-        return int(QDir(QStringLiteral("/proc/%1/fd").arg(m_serve.processId()))
-                       .entryList(QDir::NoDotAndDotDot | QDir::System)
-                       .size());
-    }
+    int openFiles() const { return ::openFiles(m_serve.processId()); }
 
     qint64 residentKiB() const
     {
-        QFile status(QStringLiteral("/proc/%1/status").arg(m_serve.processId()));
-        if (!status.open(QIODevice::ReadOnly))
-            return -1;
-        const QByteArray text = status.readAll();
-        const qsizetype at = text.indexOf("VmRSS:");
-        return at < 0 ? -1
-                      : text.mid(at + 6, text.indexOf('\n', at) - at - 6)
-                            .trimmed()
-                            .split(' ')[0]
-                            .toLongLong();
+        const QByteArray status =
+            fileBytes(QStringLiteral("/proc/%1/status").arg(m_serve.processId()));
+        return QRegularExpression("VmRSS:\\s*(\\d+)")
+            .match(QString::fromLatin1(status))
+            .captured(1)
+            .toLongLong();
     }
 
     SimSupply m_supply;
@@ -160,10 +150,8 @@ QUrl TestServe::url(const QString &path, bool token) const
 
 QStringList TestServe::commandLog()
 {
-    QFile file(m_dir.filePath("commands"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromLatin1(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    return QString::fromLatin1(fileBytes(m_dir.filePath("commands")))
+        .split('\n', Qt::SkipEmptyParts);
 }
 
 void TestServe::keysReachTheLineOnceInOrderAtABoundedRate()
@@ -362,9 +350,7 @@ void TestServe::panelFollowsTheLine()
     QVERIFY(page.panel([](const QJsonObject &m) { return m["line"] == ""; }, from));
 
     // The log ran beside the page all along.
-    QFile log(m_dir.filePath("log.jsonl"));
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    const QByteArray logged = log.readAll();
+    const QByteArray logged = fileBytes(m_dir.filePath("log.jsonl"));
     QVERIFY(logged.contains("\"event\":\"device-lost\""));
     QVERIFY(logged.contains("\"output\":\"on\""));
 }
