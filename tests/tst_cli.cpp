@@ -90,13 +90,15 @@ void TestCli::wireBytes()
 void TestCli::watchRows()
 {
     // The simulated supply at its start, in CSV after the header: leading
-    // zeros kept, flags as 0 and 1; and --count rows, no more.
+    // zeros kept, flags as 0 and 1; --count rows, no more; and three seconds
+    // of a steady stream are no silence.
     QVERIFY(m_supply.start({"--no-pace", "--period", "100"}));
-    const QStringList rows =
-        runCli({"--device", m_supply.link(), "watch", "--count", "2"}).out.split('\n');
-    QCOMPARE(rows.size(), 4); // the header, two rows, the last line's end
+    const CliRun run = runCli({"--device", m_supply.link(), "watch", "--count", "30"});
+    const QStringList rows = run.out.split('\n');
+    QCOMPARE(rows.size(), 32); // the header, thirty rows, the last line's end
     QVERIFY(rows[0].startsWith("time,V,A,W,"));
     QCOMPARE(rows[2].section(',', 1), "00.00,0.000,000.0,12.00,1.000,100.0,0,off,0,none,0");
+    QCOMPARE(run.err, QString());
 }
 
 QTEST_GUILESS_MAIN(TestCli)
