@@ -71,19 +71,16 @@ public:
     {
         if (m_process.state() == QProcess::NotRunning)
             return;
-        signal(SIGCONT); // a stopped process would not see the request
+        // A stopped process would not see the request. Never pid 0, which
+        // would signal the whole process group.
+        if (m_process.processId() > 0)
+            ::kill(pid_t(m_process.processId()), SIGCONT);
         m_process.terminate();
         if (!m_process.waitForFinished(3000))
             m_process.kill();
         m_process.waitForFinished(1000);
     }
 
-    void signal(int sig)
-    {
-        // Never 0, which would signal the whole process group.
-        if (m_process.processId() > 0)
-            ::kill(pid_t(m_process.processId()), sig);
-    }
     quint16 port() const { return m_port; }
 
 private:

@@ -28,8 +28,7 @@ QString deviceAt(quint16 port)
 // Command frames the simulated supply has received, by its --command-log.
 int received(const QString &log)
 {
-    QFile file(log);
-    return file.open(QIODevice::ReadOnly) ? int(file.readAll().count('\n')) : 0;
+    return int(fileBytes(log).count('\n'));
 }
 } // namespace
 

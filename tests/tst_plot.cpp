@@ -98,39 +98,6 @@ Svg readSvg(const QByteArray &xml)
     return svg;
 }
 
-struct Run
-{
-    int status = -1;
-    QString err;
-};
-
-// korvale-cli with these arguments; with `feeder`, that one's standard
-// output is its input.
-Run cli(const QStringList &arguments, QProcess *feeder = nullptr,
-        const QStringList &feederArguments = {})
-{
-    QProcess process;
-    if (feeder) {
-        feeder->setStandardOutputProcess(&process);
-        feeder->start(KORVALE_CLI_EXECUTABLE, feederArguments);
-    }
-    process.start(KORVALE_CLI_EXECUTABLE, arguments);
-    if (!process.waitForFinished(60000))
-        process.kill();
-    // Only the tool's own lines: Qt may have its say about the environment.
-    QStringList own;
-    for (const QString &line : QString::fromUtf8(process.readAllStandardError()).split('\n'))
-        if (line.startsWith("korvale-cli: "))
-            own << line;
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, own.join('\n')};
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace
 
 class TestPlot : public QObject
@@ -177,10 +144,10 @@ void TestPlot::gapsAndOutputOffAreDrawnWhereTheyHappen()
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(log) == log.size());
     file.close();
     const QString out = dir.filePath("run.svg");
-    const Run run = cli({"plot", file.fileName(), "-o", out});
+    const CliRun run = runCli({"plot", file.fileName(), "-o", out});
     QCOMPARE(run.status, 0);
     QCOMPARE(run.err, QString());
-    const Svg svg = readSvg(readFile(out));
+    const Svg svg = readSvg(fileBytes(out));
     QCOMPARE(svg.desc, QString("%1 frames").arg(360));
 
     const QList<Mark> panes = svg.stroked(kFrame);
@@ -343,7 +310,7 @@ void TestPlot::badLogsAreToldNotFatal()
     if (!options.contains("-o"))
         options << "-o" << dir.filePath("run.svg");
     const QString out = options[options.indexOf("-o") + 1];
-    const Run run = cli(QStringList{"plot", file.fileName()} + options);
+    const CliRun run = runCli(QStringList{"plot", file.fileName()} + options);
     QCOMPARE(run.status, status);
     for (const QString &words : said)
         QVERIFY2(run.err.contains(words.mid(words.startsWith('!'))) != words.startsWith('!'),
@@ -354,7 +321,7 @@ void TestPlot::badLogsAreToldNotFatal()
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), frames < 0 ? 1 : 2);
     if (frames < 0)
         return;
-    const QByteArray picture = readFile(out);
+    const QByteArray picture = fileBytes(out);
     if (out.endsWith(".png"))
         QVERIFY(picture.startsWith("\x89PNG"));
     else
@@ -370,14 +337,14 @@ void TestPlot::watchIntoPlot()
     QTemporaryDir dir;
     const QString out = dir.filePath("run.svg");
     QProcess watch;
-    const Run plot =
-        cli({"plot", "-o", out}, &watch,
-            {"--device", supply.link(), "watch", "--format", "jsonl", "--count", "25"});
+    const CliRun plot =
+        runCli({"plot", "-o", out}, &watch,
+               {"--device", supply.link(), "watch", "--format", "jsonl", "--count", "25"});
     QVERIFY(watch.waitForFinished(5000));
     QCOMPARE(watch.exitCode(), 0);
     QCOMPARE(plot.status, 0);
     QCOMPARE(plot.err, QString());
-    const Svg svg = readSvg(readFile(out));
+    const Svg svg = readSvg(fileBytes(out));
     QCOMPARE(svg.desc, QString("25 frames"));
     // Two or three silences, by when watch came in: each one a gap in the
     // three panes (and one box in the legend), and a break in the line.

@@ -1,16 +1,13 @@
 // SPDX-License-Identifier: MIT
 // korvale-cli serve as a process against the simulated supply, with pages as
 // WebSocket clients: the bytes their keys put on the line, what is refused,
-// the bounds that keep one page from harming the others, and the panel's
-// state as the line comes and goes.
+// the bounds that keep one page from harming the others, and the panel and
+// the log as the line goes and comes back.
 #include "simsupply.h"
 
-#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QTcpSocket>
 #include <QWebSocket>
 #include <QtTest>
@@ -92,25 +89,16 @@ private slots:
 private:
     QUrl url(const QString &path, bool token = true) const;
     QStringList commandLog();
-    int openFiles() const
-    {
-        return int(QDir(QStringLiteral("/proc/%1/fd").arg(m_serve.processId()))
-                       .entryList(QDir::NoDotAndDotDot | QDir::System)
-                       .size());
-    }
+    int openFiles() const { return ::openFiles(m_serve.processId()); }
 
     qint64 residentKiB() const
     {
-        QFile status(QStringLiteral("/proc/%1/status").arg(m_serve.processId()));
-        if (!status.open(QIODevice::ReadOnly))
-            return -1;
-        const QByteArray text = status.readAll();
-        const qsizetype at = text.indexOf("VmRSS:");
-        return at < 0 ? -1
-                      : text.mid(at + 6, text.indexOf('\n', at) - at - 6)
-                            .trimmed()
-                            .split(' ')[0]
-                            .toLongLong();
+        const QByteArray status =
+            fileBytes(QStringLiteral("/proc/%1/status").arg(m_serve.processId()));
+        return QRegularExpression("VmRSS:\\s*(\\d+)")
+            .match(QString::fromLatin1(status))
+            .captured(1)
+            .toLongLong();
     }
 
     SimSupply m_supply;
@@ -162,10 +150,8 @@ QUrl TestServe::url(const QString &path, bool token) const
 
 QStringList TestServe::commandLog()
 {
-    QFile file(m_dir.filePath("commands"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromLatin1(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    return QString::fromLatin1(fileBytes(m_dir.filePath("commands")))
+        .split('\n', Qt::SkipEmptyParts);
 }
 
 void TestServe::keysReachTheLineOnceInOrderAtABoundedRate()
@@ -186,10 +172,8 @@ void TestServe::keysReachTheLineOnceInOrderAtABoundedRate()
         {"1 Command10", "eb 90 aa 0c"},
         {"2 Command12 12.5", "eb 90 55 0c"},
         {"3 Command13  7 ", "eb 90 cc 07"},
+        // The keypad's own refusals (all in tst_protocol) come back as said.
         {"4 Command13 abc", "'abc' is not a number from 0 to 255"},
-        {"5 Command12 256", "'256' is not a number from 0 to 255"},
-        {"6 Command9", "L has no key code"},
-        {"7 Command11", "REM has no key code"},
         {"8 Command14", "The control is one of Command1 to Command13."},
         {"9 Command1 x", "Only the arrows (Command12, Command13) take a text."},
         {"12 Command13 \t7", "A request is plain printable ASCII."},
@@ -341,35 +325,16 @@ void TestServe::churnAndStalledReaderSpareTheOthers()
 
 void TestServe::panelFollowsTheLine()
 {
+    // Silence, the marks and the blinking label as the page shows them are
+    // web/frames.test.mjs's, and /metrics through a proxy web/nginx.test.mjs's.
     Page page(url("/live"));
     QVERIFY(page.opened());
-    // Output on: "On" shown, "Off" and "Locked" hidden, I-const blinking,
-    // the link alive.
+    // Output on: "On" shown, "Off" and "Locked" hidden.
     page.send("1 Command10");
     QCOMPARE(page.reply(1)["sent"], true);
-    const auto on = [](const QJsonObject &m) {
-        return !hides(m, "Label14") && hides(m, "Label13") && hides(m, "Label15") &&
-               !hides(m, "Image2") && hides(m, "Image3");
-    };
-    QVERIFY(page.panel([&](const QJsonObject &m) { return on(m) && hides(m, "Label9"); }));
-    QVERIFY(page.panel([&](const QJsonObject &m) { return on(m) && !hides(m, "Label9"); }));
-    // The mark a press leaves reaches the pages as the panel's state, sent
-    // or not.
-    page.send("3 Command13 x");
-    QCOMPARE(page.reply(3)["sent"], false);
-    QVERIFY(
-        page.panel([](const QJsonObject &m) { return hides(m, "Image4") && !hides(m, "Image5"); }));
-
-    // Silence: the steady picture goes, the crossed-out one blinks.
-    m_supply.signal(SIGSTOP);
-    qsizetype from = page.messages.size();
-    QVERIFY(page.panel(
-        [](const QJsonObject &m) { return hides(m, "Image2") && hides(m, "Image3"); }, from));
-    QVERIFY(page.panel(
-        [](const QJsonObject &m) { return hides(m, "Image2") && !hides(m, "Image3"); }, from));
-    m_supply.signal(SIGCONT);
-    from = page.messages.size();
-    QVERIFY(page.panel([&](const QJsonObject &m) { return on(m); }, from));
+    QVERIFY(page.panel([](const QJsonObject &m) {
+        return !hides(m, "Label14") && hides(m, "Label13") && hides(m, "Label15");
+    }));
 
     // The device gone: a sentence says so, and keys are refused.
     m_supply.stop();
@@ -381,18 +346,11 @@ void TestServe::panelFollowsTheLine()
     // in the device for the simulator to read it.
     QVERIFY(m_supply.start(
         {"--numbered", "--period", "100", "--command-log", m_dir.filePath("commands")}));
-    from = page.messages.size();
+    const qsizetype from = page.messages.size();
     QVERIFY(page.panel([](const QJsonObject &m) { return m["line"] == ""; }, from));
 
-    // The metrics and the log ran beside the page all along.
-    QNetworkAccessManager manager;
-    std::unique_ptr<QNetworkReply> metrics(
-        manager.get(QNetworkRequest(QStringLiteral("http://127.0.0.1:%1/metrics").arg(m_port))));
-    QVERIFY(QTest::qWaitFor([&] { return metrics->isFinished(); }, 10000));
-    QVERIFY(metrics->readAll().contains("korvale_up{device="));
-    QFile log(m_dir.filePath("log.jsonl"));
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    const QByteArray logged = log.readAll();
+    // The log ran beside the page all along.
+    const QByteArray logged = fileBytes(m_dir.filePath("log.jsonl"));
     QVERIFY(logged.contains("\"event\":\"device-lost\""));
     QVERIFY(logged.contains("\"output\":\"on\""));
 }

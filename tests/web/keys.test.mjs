@@ -50,34 +50,23 @@ test('every key and both arrows send the window\'s frames, once, in order', { ti
     await page.goto(serve.url);
     await until(() => linkAlive(page), 'frames from the supply');
     const from = sim.commands().length;
-    // Control, entry for the arrows, the frame expected or the reason shown.
+    // Control, entry for the arrows, the frame expected. What the keypad
+    // refuses, and how the page says so, is tst_protocol's and frames.test's.
     const clicks = [
         [1, '', 'eb 90 aa 00'], [2, '', 'eb 90 aa 04'], [3, '', 'eb 90 aa 08'],
         [4, '', 'eb 90 aa 01'], [5, '', 'eb 90 aa 05'], [6, '', 'eb 90 aa 09'],
-        [7, '', 'eb 90 aa 02'], [8, '', 'eb 90 aa 06'], [9, '', 'L has no key code'],
-        [10, '', 'eb 90 aa 0c'], [11, '', 'REM has no key code'],
-        [12, '12.5', 'eb 90 55 0c'], [13, ' 255 ', 'eb 90 cc ff'],
-        [12, '256', "'256' is not a number from 0 to 255"], [13, '', "'' is not a number from 0 to 255"],
-        [12, '1', 'eb 90 55 01'],
+        [7, '', 'eb 90 aa 02'], [8, '', 'eb 90 aa 06'], [10, '', 'eb 90 aa 0c'],
+        [12, '12.5', 'eb 90 55 0c'], [13, ' 255 ', 'eb 90 cc ff'], [12, '1', 'eb 90 55 01'],
     ];
     const expected = [];
-    for (const [n, entry, outcome] of clicks) {
+    for (const [n, entry, frame] of clicks) {
         if (n >= 12)
             await page.fill('#Text1', entry);
         await page.click('#Command' + n);
-        if (outcome.startsWith('eb 90')) {
-            // Each frame is seen before the next click: the server refuses
-            // keys pressed faster than a hand could.
-            expected.push(outcome);
-            await until(() => sim.commands().length >= from + expected.length, outcome);
-        } else {
-            await until(async () => (await panelState(page)).status.includes(outcome), outcome);
-            // A good click clears the reason again.
-            await page.click('#Command1');
-            expected.push('eb 90 aa 00');
-            await until(() => sim.commands().length >= from + expected.length, 'the good click');
-            await until(async () => (await panelState(page)).status === '', 'the reason to clear');
-        }
+        // Each frame is seen before the next click: the server refuses keys
+        // pressed faster than a hand could.
+        expected.push(frame);
+        await until(() => sim.commands().length >= from + expected.length, frame);
     }
     await page.click('#Command4');
     expected.push('eb 90 aa 01');
