@@ -17,9 +17,7 @@ namespace {
 // Command frames the simulated supply has received, by its --command-log.
 QStringList received(const QString &log)
 {
-    QFile file(log);
-    return file.open(QIODevice::ReadOnly) ? QString(file.readAll()).split('\n', Qt::SkipEmptyParts)
-                                          : QStringList();
+    return QString::fromLatin1(fileBytes(log)).split('\n', Qt::SkipEmptyParts);
 }
 
 } // namespace
